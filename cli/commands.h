@@ -1,0 +1,19 @@
+// The subcommands of the tallyvet program. Each Add* registers its subcommand(s) on the app; the
+// callback that runs the job sets ExitStatus(). An exception that escapes a callback is printed
+// by main as "tallyvet: <message>" and ends the program with kError.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace tallyvet::cli {
+
+enum ExitCode : int {
+  kClean = 0,     // the job found nothing wrong
+  kFindings = 1,  // the job found differences or flagged lines
+  kError = 2,     // the job stopped: bad arguments, a database error, a refused confirmation
+};
+
+int& ExitStatus();
+
+
+}  // namespace tallyvet::cli

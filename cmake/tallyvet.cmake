@@ -1,0 +1,13 @@
+# tallyvet_test(NAME name SOURCES ... LIBS ... [SCREEN])
+# One GoogleTest program per subsystem; SCREEN runs it on Qt's offscreen platform.
+function(tallyvet_test)
+  cmake_parse_arguments(T "SCREEN" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tallyvet_testkit GTest::gtest GTest::gtest_main)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set(env "TALLYVET_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(T_SCREEN)
+    list(APPEND env "QT_QPA_PLATFORM=offscreen")
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT 900)
+endfunction()

@@ -1,0 +1,190 @@
+#include "db/sqlite_connection.h"
+
+#include <sqlite3.h>
+
+#include <system_error>
+
+#include "db/oracle_functions.h"
+#include "db/sql_translate.h"
+
+namespace tallyvet::db {
+
+namespace {
+
+struct StmtDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return s;
+}
+
+// The ADO type the host reports for a declared column type; 0 = take it from the values.
+int TypeFromDeclaration(const char* decl) {
+  if (decl == nullptr) return 0;
+  const std::string d = Upper(decl);
+  if (d.find("VARCHAR") != std::string::npos || d.find("TEXT") != std::string::npos ||
+      d.find("CLOB") != std::string::npos) {
+    return adVarChar;
+  }
+  if (d.find("CHAR") != std::string::npos) return adChar;
+  if (d.find("INT") != std::string::npos) return adInteger;
+  if (d.find("REAL") != std::string::npos || d.find("DOUB") != std::string::npos ||
+      d.find("FLOA") != std::string::npos) {
+    return adDouble;
+  }
+  if (d.find("NUM") != std::string::npos || d.find("DEC") != std::string::npos) return adNumeric;
+  return 0;
+}
+
+class StatementRows final : public RowSource {
+ public:
+  StatementRows(sqlite3* db, StmtPtr stmt, std::string sql)
+      : db_(db), stmt_(std::move(stmt)), sql_(std::move(sql)) {
+    const int n = sqlite3_column_count(stmt_.get());
+    columns_.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      const char* name = sqlite3_column_name(stmt_.get(), i);
+      columns_.push_back(ColumnInfo{Upper(name ? name : ""),
+                                    TypeFromDeclaration(sqlite3_column_decltype(stmt_.get(), i))});
+    }
+  }
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+
+  bool Next(RowWriter& row) override {
+    sqlite3_stmt* s = stmt_.get();
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_DONE) return false;
+    if (rc != SQLITE_ROW) throw Error(sqlite3_errmsg(db_), sql_);
+    const int n = static_cast<int>(columns_.size());
+    for (int i = 0; i < n; ++i) {
+      switch (sqlite3_column_type(s, i)) {
+        case SQLITE_INTEGER:
+          row.Integer(sqlite3_column_int64(s, i));
+          break;
+        case SQLITE_FLOAT:
+          row.Double(sqlite3_column_double(s, i));
+          break;
+        case SQLITE_NULL:
+          row.Null();
+          break;
+        default: {
+          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+          row.Text(std::string_view(text ? text : "",
+                                    static_cast<std::size_t>(sqlite3_column_bytes(s, i))));
+        }
+      }
+    }
+    return true;
+  }
+
+ private:
+  sqlite3* db_;
+  StmtPtr stmt_;
+  std::string sql_;
+  std::vector<ColumnInfo> columns_;
+};
+
+sqlite3* OpenHandle(const std::filesystem::path& path, int flags) {
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close(db);
+    throw Error("cannot open account-set database " + path.string() + ": " + msg);
+  }
+  return db;
+}
+
+}  // namespace
+
+std::unique_ptr<SqliteConnection> SqliteConnection::Open(const std::filesystem::path& path,
+                                                         const std::string& owner,
+                                                         OpenOptions options) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    throw Error("account-set database not found: " + path.string());
+  }
+  sqlite3* db = OpenHandle(path, options.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  // SQLite reads the header lazily: a file that is not a database fails on the first read.
+  char* err = nullptr;
+  if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : "unreadable";
+    sqlite3_free(err);
+    sqlite3_close(db);
+    throw Error(path.string() + " is not an account-set database: " + msg);
+  }
+  return std::unique_ptr<SqliteConnection>(new SqliteConnection(db, path, owner, options));
+}
+
+std::unique_ptr<SqliteConnection> SqliteConnection::Create(const std::filesystem::path& path,
+                                                           const std::string& owner) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) {
+    throw Error("refusing to overwrite existing file " + path.string());
+  }
+  sqlite3* db = OpenHandle(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  return std::unique_ptr<SqliteConnection>(new SqliteConnection(db, path, owner, OpenOptions{}));
+}
+
+SqliteConnection::SqliteConnection(sqlite3* db, std::filesystem::path path, std::string owner,
+                                   OpenOptions options)
+    : db_(db), path_(std::move(path)), owner_(std::move(owner)), options_(options) {
+  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_extended_result_codes(db_, 1);
+  RegisterOracleFunctions(db_);
+}
+
+SqliteConnection::~SqliteConnection() {
+  sqlite3_close_v2(db_);
+}
+
+std::string SqliteConnection::Translate(const std::string& sql) const {
+  return sql::TranslateOracle(sql, owner_);
+}
+
+std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sql, int, int) {
+  const std::string text = Translate(sql);
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, nullptr) !=
+      SQLITE_OK) {
+    throw Error(sqlite3_errmsg(db_), sql);
+  }
+  if (raw == nullptr) throw Error("empty statement", sql);
+  auto rows = std::make_unique<StatementRows>(db_, StmtPtr(raw), sql);
+  return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
+}
+
+void SqliteConnection::Execute(const std::string& sql) {
+  const std::string text = Translate(sql);
+  sqlite3_stmt* raw = nullptr;
+  const char* tail = nullptr;
+  if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, &tail) !=
+      SQLITE_OK) {
+    throw Error(sqlite3_errmsg(db_), sql);
+  }
+  StmtPtr stmt(raw);
+  if (!stmt) throw Error("empty statement", sql);
+  const auto before = sqlite3_total_changes64(db_);
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) throw Error(sqlite3_errmsg(db_), sql);
+  rows_affected_ = sqlite3_total_changes64(db_) - before;
+}
+
+void SqliteConnection::ExecuteScript(const std::string& sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errmsg(db_);
+    sqlite3_free(err);
+    throw Error(msg, sql.size() > 200 ? sql.substr(0, 200) + "..." : sql);
+  }
+}
+
+}  // namespace tallyvet::db

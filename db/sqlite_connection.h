@@ -1,0 +1,60 @@
+// The embedded host database: one account set in a SQLite file, spoken to in the host's Oracle SQL.
+//
+// Each statement is translated before it is prepared (see sql_translate.h) and runs with the
+// Oracle functions the host's SQL uses (NVL, DECODE, LPAD, RPAD; see oracle_functions.h).
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "db/connection.h"
+
+struct sqlite3;
+
+namespace tallyvet::db {
+
+struct OpenOptions {
+  // Memory a recordset keeps before its rows go to a temporary file.
+  std::size_t spill_threshold = Recordset::kDefaultSpillThreshold;
+  bool read_only = false;
+};
+
+class SqliteConnection final : public Connection {
+ public:
+  // Opens an existing account-set file for `owner` (the account-set owner: table names qualified
+  // with it resolve to this file). Never creates a file. Throws Error naming the path when it
+  // does not exist or is not a SQLite database.
+  static std::unique_ptr<SqliteConnection> Open(const std::filesystem::path& path,
+                                                const std::string& owner, OpenOptions options = {});
+  // Creates a new, empty database file (refuses an existing one), for building account sets.
+  static std::unique_ptr<SqliteConnection> Create(const std::filesystem::path& path,
+                                                  const std::string& owner);
+  ~SqliteConnection() override;
+
+  std::unique_ptr<Recordset> OpenResultset(const std::string& sql, int cursor = 3,
+                                           int lock = 0) override;
+  void Execute(const std::string& sql) override;
+  std::int64_t RowsAffected() const override { return rows_affected_; }
+  bool StillExecuting() const override { return false; }
+
+  // Runs a script of several statements as SQLite reads it (no translation): schema files.
+  void ExecuteScript(const std::string& sql);
+  // The statement as it is handed to SQLite after translation.
+  std::string Translate(const std::string& sql) const;
+
+  const std::string& owner() const { return owner_; }
+  const std::filesystem::path& path() const { return path_; }
+  sqlite3* handle() const { return db_; }
+
+ private:
+  SqliteConnection(sqlite3* db, std::filesystem::path path, std::string owner, OpenOptions options);
+  sqlite3* db_;
+  std::filesystem::path path_;
+  std::string owner_;
+  OpenOptions options_;
+  std::int64_t rows_affected_ = 0;
+};
+
+}  // namespace tallyvet::db

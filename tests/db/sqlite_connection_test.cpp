@@ -1,0 +1,132 @@
+#include "db/sqlite_connection.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/temp_dir.h"
+
+namespace tallyvet::db {
+namespace {
+
+using tallyvet::testing::TempDir;
+
+class SqliteConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    conn_ = SqliteConnection::Create(dir_ / "set.db", "acme");
+    conn_->ExecuteScript(R"(
+      CREATE TABLE Item (lngItemID INTEGER PRIMARY KEY, strItemCode CHAR(10), strName TEXT,
+                         dblAmount REAL NOT NULL DEFAULT 0);
+      INSERT INTO Item VALUES (3, 'C03', 'gamma', 1.5), (1, 'C01', 'alpha', 2.25),
+                              (2, 'C02', NULL, 4);
+      CREATE TABLE Business (strUserName TEXT, strVer TEXT);
+      INSERT INTO Business VALUES ('Acme Trading', '9.00');
+    )");
+  }
+  TempDir dir_;
+  std::unique_ptr<SqliteConnection> conn_;
+};
+
+TEST_F(SqliteConnectionTest, NamesComeBackUpperCasedAsTheHostReportsThem) {
+  auto rs = conn_->OpenResultset(
+      "SELECT lngItemID, SUM(dblAmount), strItemCode || strName AS codeName FROM Item "
+      "GROUP BY lngItemID ORDER BY lngItemID",
+      3, 3);
+  EXPECT_EQ(rs->Fields()[0].Name(), "LNGITEMID");
+  EXPECT_EQ(rs->Fields()[1].Name(), "SUM(DBLAMOUNT)");
+  EXPECT_EQ(rs->Fields()[2].Name(), "CODENAME");
+}
+
+TEST_F(SqliteConnectionTest, TypesFollowDeclarationsOrTheValues) {
+  auto rs = conn_->OpenResultset(
+      "SELECT lngItemID, strItemCode, strName, dblAmount, strItemCode || 'x', SUM(dblAmount) "
+      "FROM Item WHERE lngItemID=1 GROUP BY lngItemID",
+      3);
+  EXPECT_EQ(rs->Fields()[0].Type(), adInteger);
+  EXPECT_EQ(rs->Fields()[1].Type(), adChar);
+  EXPECT_EQ(rs->Fields()[2].Type(), adVarChar);
+  EXPECT_EQ(rs->Fields()[3].Type(), adDouble);
+  EXPECT_EQ(rs->Fields()[4].Type(), adVarChar);  // a concatenation is text
+  EXPECT_EQ(rs->Fields()[5].Type(), adDouble);
+}
+
+TEST_F(SqliteConnectionTest, RowsComeInTheStatementsOrderWithNullsLastAsOracleSorts) {
+  auto rs = conn_->OpenResultset("SELECT strName FROM Item ORDER BY strName", 3);
+  std::vector<std::string> names;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    names.push_back(rs->Fields()[0].Value().IsNull() ? "<null>" : rs->Fields()[0].Value().Text());
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "gamma", "<null>"}));
+}
+
+TEST_F(SqliteConnectionTest, RowsAffectedCountsTheLastExecuteOnly) {
+  conn_->Execute("UPDATE Item SET dblAmount=dblAmount+1 WHERE lngItemID<3");
+  EXPECT_EQ(conn_->RowsAffected(), 2);
+  EXPECT_FALSE(conn_->StillExecuting());
+  conn_->Execute("UPDATE Item SET dblAmount=0 WHERE lngItemID=99");
+  EXPECT_EQ(conn_->RowsAffected(), 0);
+  conn_->Execute("INSERT INTO Item (lngItemID) VALUES (9)");
+  EXPECT_EQ(conn_->RowsAffected(), 1);
+  conn_->Execute("SAVEPOINT s");
+  EXPECT_EQ(conn_->RowsAffected(), 0);
+  conn_->Execute("RELEASE s");
+}
+
+TEST_F(SqliteConnectionTest, ErrorsCarryTheDatabaseMessageAndTheStatement) {
+  const std::string sql = "UPDATE NoSuchLedger SET dblAmount=1";
+  try {
+    conn_->Execute(sql);
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_NE(e.message().find("no such table"), std::string::npos) << e.message();
+    EXPECT_EQ(e.statement(), sql);
+    EXPECT_NE(std::string(e.what()).find(sql), std::string::npos);
+  }
+  EXPECT_THROW(conn_->OpenResultset("SELECT nosuchcolumn FROM Item", 3), Error);
+}
+
+TEST_F(SqliteConnectionTest, EachStatementStandsByItself) {
+  conn_->Execute("UPDATE Item SET strName='changed' WHERE lngItemID=2");
+  auto other = SqliteConnection::Open(dir_ / "set.db", "acme");
+  auto rs = other->OpenResultset("SELECT strName FROM Item WHERE lngItemID=2", 3);
+  EXPECT_EQ(rs->Fields()[0].Value().Text(), "changed");
+}
+
+TEST_F(SqliteConnectionTest, HostSqlRunsThroughTheTranslation) {
+  auto rs = conn_->OpenResultset("SELECT strUserName,strVer FROM ACME.Business", 3);
+  EXPECT_EQ(rs->Fields()["strUserName"].Value().Text(), "Acme Trading");
+  conn_->Execute("DELETE FROM ITEM NOLOGGING WHERE lngItemID>=3");
+  EXPECT_EQ(conn_->RowsAffected(), 1);
+  rs = conn_->OpenResultset(
+      "SELECT NVL(strName,'none'), LPAD(lngItemID,3,'0') FROM Item "
+      "WHERE lngItemID=2",
+      3);
+  EXPECT_EQ(rs->Fields()[0].Value().Text(), "none");
+  EXPECT_EQ(rs->Fields()[1].Value().Text(), "002");
+}
+
+TEST(SqliteConnectionOpen, RefusesMissingFilesAndNonDatabasesNamingThePath) {
+  TempDir dir;
+  const auto missing = dir / "missing.db";
+  try {
+    SqliteConnection::Open(missing, "acme");
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_NE(e.message().find(missing.string()), std::string::npos);
+  }
+  EXPECT_FALSE(std::filesystem::exists(missing));  // an audit never creates the file
+
+  const auto text = dir / "notes.txt";
+  std::ofstream(text) << "this is not a database, just some text long enough to fill a header\n";
+  try {
+    SqliteConnection::Open(text, "acme");
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_NE(e.message().find(text.string()), std::string::npos);
+  }
+  EXPECT_THROW(SqliteConnection::Create(text, "acme"), Error);
+}
+
+}  // namespace
+}  // namespace tallyvet::db
