@@ -16,13 +16,6 @@ namespace {
 enum Tag : char { kNull = 0, kInt = 1, kDouble = 2, kText = 3 };
 
 template <class T>
-void Put(std::string& buf, T v) {
-  char raw[sizeof(T)];
-  std::memcpy(raw, &v, sizeof(T));
-  buf.append(raw, sizeof(T));
-}
-
-template <class T>
 T Get(const char* p) {
   T v;
   std::memcpy(&v, p, sizeof(T));
@@ -65,22 +58,6 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 }
 }  // namespace
 
-void RowWriter::Null() {
-  buf_.push_back(kNull);
-}
-void RowWriter::Integer(std::int64_t v) {
-  buf_.push_back(kInt);
-  Put(buf_, v);
-}
-void RowWriter::Double(double v) {
-  buf_.push_back(kDouble);
-  Put(buf_, v);
-}
-void RowWriter::Text(std::string_view v) {
-  buf_.push_back(kText);
-  Put(buf_, static_cast<std::uint32_t>(v.size()));
-  buf_.append(v.data(), v.size());
-}
 void RowWriter::Add(const Value& v) {
   if (v.IsNull()) {
     Null();
@@ -100,25 +77,31 @@ struct Recordset::Impl {
   std::string statement;
   bool closed = false;
 
-  // Stored rows: [0, mem_rows) in the arena, [mem_rows, stored_rows) in the spill file.
-  std::string arena;
+  // Stored rows: [0, mem_rows) in memory blocks, [mem_rows, stored_rows) in the spill file. Each
+  // stored row is its 4-byte length followed by its bytes. Blocks keep rows in place as they
+  // grow, so a replayed row is read where it lies, without a copy.
+  std::vector<std::string> blocks;
+  std::size_t mem_bytes = 0;
   std::size_t mem_rows = 0;
   std::size_t stored_rows = 0;
   bool source_done = false;
   std::unique_ptr<std::FILE, FileCloser> file;
   std::uint64_t file_flushed = 0;  // bytes on disk
-  std::string pending;             // written rows not yet on disk
+  std::string pending;             // stored rows not yet on disk
 
   // Cursor.
   std::size_t pos = 0;
   bool eof = false;
   bool empty = false;
-  std::size_t arena_read = 0;   // replay offset in the arena
-  std::uint64_t file_read = 0;  // replay offset of rbuf's start in the file
+  std::size_t block_read = 0;  // replay position in the memory blocks
+  std::size_t block_off = 0;
+  std::uint64_t file_read = 0;  // file offset of rbuf's start
   std::string rbuf;             // replay read-ahead
   std::size_t rbuf_pos = 0;
-  std::string row;                  // the current row's bytes, length prefix excluded
-  std::vector<std::uint32_t> offs;  // start of each column's tag in `row`
+  std::string fresh;                        // a row just fetched from the source
+  const char* cur = nullptr;                // the current row's bytes; valid until the next move
+  mutable std::vector<std::uint32_t> offs;  // start of each column in `cur`, built on first read
+  mutable bool indexed = false;
 
   [[noreturn]] void Fail(const std::string& what) const { throw Error(what, statement); }
 
@@ -126,23 +109,27 @@ struct Recordset::Impl {
     if (closed) Fail("the recordset is closed");
   }
 
-  void Index() {
-    offs.resize(columns.size());
-    std::size_t p = 0;
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      offs[i] = static_cast<std::uint32_t>(p);
-      switch (row[p]) {
-        case kInt:
-        case kDouble:
-          p += 9;
-          break;
-        case kText:
-          p += 5 + Get<std::uint32_t>(row.data() + p + 1);
-          break;
-        default:
-          p += 1;
+  const char* ColumnAt(std::size_t i) const {
+    if (!indexed) {
+      offs.resize(columns.size());
+      std::size_t p = 0;
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        offs[c] = static_cast<std::uint32_t>(p);
+        switch (cur[p]) {
+          case kInt:
+          case kDouble:
+            p += 9;
+            break;
+          case kText:
+            p += 5 + Get<std::uint32_t>(cur + p + 1);
+            break;
+          default:
+            p += 1;
+        }
       }
+      indexed = true;
     }
+    return cur + offs[i];
   }
 
   void WriteFile(const char* data, std::size_t n) {
@@ -164,20 +151,29 @@ struct Recordset::Impl {
     pending.clear();
   }
 
-  void Store() {
+  static void Append(std::string& to, const std::string& row) {
     const auto len = static_cast<std::uint32_t>(row.size());
-    if (!file && arena.size() + row.size() + 4 > threshold) {
+    to.append(reinterpret_cast<const char*>(&len), sizeof len);
+    to.append(row);
+  }
+
+  void Store() {
+    const std::size_t need = fresh.size() + 4;
+    if (!file && mem_bytes + need > threshold) {
       file.reset(std::tmpfile());
       if (!file) Fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
     }
     if (!file) {
-      Put(arena, len);
-      arena.append(row);
+      if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < need) {
+        blocks.emplace_back();
+        blocks.back().reserve(std::max(kIoChunk, need));
+      }
+      Append(blocks.back(), fresh);
+      mem_bytes += need;
       ++mem_rows;
     } else {
-      Put(pending, len);
-      pending.append(row);
-      if (pending.size() >= kIoChunk) Flush();
+      if (pending.size() + need > kIoChunk) Flush();
+      Append(pending, fresh);
     }
     ++stored_rows;
   }
@@ -203,32 +199,37 @@ struct Recordset::Impl {
 
   // Loads row `pos`, which is either the next stored row or the next one from the source.
   void Load() {
+    indexed = false;
     if (pos < stored_rows) {
       if (pos < mem_rows) {
-        const auto len = Get<std::uint32_t>(arena.data() + arena_read);
-        row.assign(arena.data() + arena_read + 4, len);
-        arena_read += 4 + len;
+        if (block_off >= blocks[block_read].size()) {
+          ++block_read;
+          block_off = 0;
+        }
+        const char* p = blocks[block_read].data() + block_off;
+        cur = p + 4;
+        block_off += 4 + Get<std::uint32_t>(p);
       } else {
         Fill(4);
         const auto len = Get<std::uint32_t>(rbuf.data() + rbuf_pos);
         Fill(4 + len);
-        row.assign(rbuf.data() + rbuf_pos + 4, len);
+        cur = rbuf.data() + rbuf_pos + 4;
         rbuf_pos += 4 + len;
       }
-      Index();
       return;
     }
     if (!source_done) {
-      row.clear();
-      RowWriter w(row);
+      fresh.clear();
+      RowWriter w(fresh);
       if (source->Next(w)) {
         Store();
-        Index();
+        cur = fresh.data();
         return;
       }
       source_done = true;
       source.reset();  // finishes the statement: no lock is held past the last row
     }
+    cur = nullptr;
     eof = true;
   }
 };
@@ -248,7 +249,7 @@ Recordset::Recordset(std::unique_ptr<RowSource> source, std::size_t spill_thresh
     if (c.type != 0) continue;
     c.type = adVarChar;
     if (!impl_->eof) {
-      const char tag = impl_->row[impl_->offs[i]];
+      const char tag = *impl_->ColumnAt(i);
       if (tag == kInt) c.type = adInteger;
       if (tag == kDouble) c.type = adDouble;
     }
@@ -279,7 +280,8 @@ void Recordset::MoveFirst() {
   m.Flush();
   m.pos = 0;
   m.eof = false;
-  m.arena_read = 0;
+  m.block_read = 0;
+  m.block_off = 0;
   m.file_read = 0;
   m.rbuf.clear();
   m.rbuf_pos = 0;
@@ -295,7 +297,7 @@ void Recordset::MoveNext() {
 
 void Recordset::Close() {
   impl_->source.reset();
-  impl_->arena = std::string();
+  impl_->blocks.clear();
   impl_->pending = std::string();
   impl_->rbuf = std::string();
   impl_->file.reset();
@@ -338,7 +340,7 @@ db::Value Field::Value() const {
   const auto& m = *rs_->impl_;
   m.CheckOpen();
   if (m.eof) m.Fail("no current row: the result is at its end (EOF), reading " + Name());
-  const char* p = m.row.data() + m.offs[index_];
+  const char* p = m.ColumnAt(index_);
   switch (*p) {
     case kInt:
       return db::Value(Get<std::int64_t>(p + 1));

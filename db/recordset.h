@@ -34,16 +34,26 @@ struct ColumnInfo {
 };
 
 // Writes one row in a recordset's storage format; handed to RowSource::Next.
+// Format per column: a tag byte (0 null, 1 integer, 2 double, 3 text), then 8 bytes, or a 4-byte
+// length and the text.
 class RowWriter {
  public:
   explicit RowWriter(std::string& buffer) : buf_(buffer) {}
-  void Null();
-  void Integer(std::int64_t v);
-  void Double(double v);
-  void Text(std::string_view v);
+  void Null() { buf_.push_back('\0'); }
+  void Integer(std::int64_t v) { Put('\1', &v, sizeof v); }
+  void Double(double v) { Put('\2', &v, sizeof v); }
+  void Text(std::string_view v) {
+    const auto n = static_cast<std::uint32_t>(v.size());
+    Put('\3', &n, sizeof n);
+    buf_.append(v.data(), v.size());
+  }
   void Add(const Value& v);
 
  private:
+  void Put(char tag, const void* p, std::size_t n) {
+    buf_.push_back(tag);
+    buf_.append(static_cast<const char*>(p), n);
+  }
   std::string& buf_;
 };
 

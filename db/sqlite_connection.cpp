@@ -63,20 +63,22 @@ class StatementRows final : public RowSource {
     if (rc != SQLITE_ROW) throw Error(sqlite3_errmsg(db_), sql_);
     const int n = static_cast<int>(columns_.size());
     for (int i = 0; i < n; ++i) {
-      switch (sqlite3_column_type(s, i)) {
+      // One column lookup per value: the sqlite3_value accessors skip the per-call API checks.
+      sqlite3_value* v = sqlite3_column_value(s, i);
+      switch (sqlite3_value_type(v)) {
         case SQLITE_INTEGER:
-          row.Integer(sqlite3_column_int64(s, i));
+          row.Integer(sqlite3_value_int64(v));
           break;
         case SQLITE_FLOAT:
-          row.Double(sqlite3_column_double(s, i));
+          row.Double(sqlite3_value_double(v));
           break;
         case SQLITE_NULL:
           row.Null();
           break;
         default: {
-          const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
-          row.Text(std::string_view(text ? text : "",
-                                    static_cast<std::size_t>(sqlite3_column_bytes(s, i))));
+          const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+          row.Text(
+              std::string_view(text ? text : "", static_cast<std::size_t>(sqlite3_value_bytes(v))));
         }
       }
     }

@@ -53,8 +53,7 @@ void BM_PlainSqliteStep(benchmark::State& state) {
     sqlite3_finalize(s);
     benchmark::DoNotOptimize(sum);
     benchmark::DoNotOptimize(bytes);
-    state.counters["rows_per_s"] =
-        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(state.items_processed() + rows);
   }
   sqlite3_close(db);
 }
@@ -78,8 +77,7 @@ void BM_RecordsetWalk(benchmark::State& state) {
     rs->Close();
     benchmark::DoNotOptimize(sum);
     benchmark::DoNotOptimize(bytes);
-    state.counters["rows_per_s"] =
-        benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
+    state.SetItemsProcessed(state.items_processed() + rows);
   }
 }
 
