@@ -9,10 +9,8 @@ packages=(
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
+  qt6-base-dev fonts-noto-cjk
 )
-if [ "${TALLYVET_GUI:-OFF}" = "ON" ]; then
-  packages+=(qt6-base-dev fonts-noto-cjk)
-fi
 
 missing=()
 for p in "${packages[@]}"; do
