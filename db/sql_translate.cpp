@@ -43,7 +43,9 @@ struct Token {
   std::size_t end;
 };
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string AsciiUpper(std::string_view s) {
   std::string out(s);
@@ -62,14 +64,18 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 // Bytes of multi-byte UTF-8 characters count as name characters: only Chinese text in names
 // would carry them, and it must never be split.
 bool IsNameStart(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
 }
-bool IsNameChar(char c) { return IsNameStart(c) || IsDigit(c) || c == '$' || c == '#'; }
+bool IsNameChar(char c) {
+  return IsNameStart(c) || IsDigit(c) || c == '$' || c == '#';
+}
 
 // From `pos` past blanks and comments (a hint is a comment); returns where the next token starts.
 // An unterminated block comment runs to the end.
@@ -122,8 +128,8 @@ std::size_t SkipNumber(const std::string& s, std::size_t pos) {
 }
 
 std::size_t OperatorLength(const std::string& s, std::size_t pos) {
-  static constexpr std::string_view kTwoChar[] = {"||", "<=", ">=", "<>", "!=",
-                                                  "^=", ":=", "=>", "**"};
+  static constexpr std::string_view kTwoChar[] = {
+      "||", "<=", ">=", "<>", "!=", "^=", ":=", "=>", "**"};
   for (std::string_view op : kTwoChar) {
     if (s.compare(pos, 2, op) == 0) return 2;
   }
@@ -207,8 +213,8 @@ class Statement {
       const char c = sql_[pos];
       Kind kind = Kind::kOperator;
       const bool after_name =
-          !tokens_.empty() && (tokens_.back().kind == Kind::kWord ||
-                               tokens_.back().kind == Kind::kQuotedName) &&
+          !tokens_.empty() &&
+          (tokens_.back().kind == Kind::kWord || tokens_.back().kind == Kind::kQuotedName) &&
           tokens_.back().end == begin;
       if (c == '\'') {
         kind = Kind::kString;
@@ -284,37 +290,26 @@ class Statement {
 
 class Edits {
  public:
-  explicit Edits(const Statement& st) : st_(st), pieces_(st.size()) {
-    for (std::size_t i = 0; i < st.size(); ++i) {
-      pieces_[i].lead = st.Lead(i);
-      pieces_[i].body = st.Text(i);
-    }
-  }
+  explicit Edits(const Statement& st) : st_(st), edited_(st.size(), kNone) {}
 
   // Removes the token. The blanks in front of it go too; comments stay where they were unless
   // `keep_comments` is false (the text moves elsewhere with them).
   void Drop(std::size_t i, bool keep_comments = true) {
-    Piece& p = pieces_[i];
+    Piece& p = Edit(i);
     if (!keep_comments || !HasComment(st_.Lead(i))) p.lead.clear();
     p.before.clear();
     p.body.clear();
     p.after.clear();
   }
   // Removes the token's own text and keeps what stood in front of it.
-  void Erase(std::size_t i) { pieces_[i].body.clear(); }
-  void Prepend(std::size_t i, std::string_view text) { pieces_[i].before.insert(0, text); }
-  void Append(std::size_t i, std::string_view text) { pieces_[i].after += text; }
+  void Erase(std::size_t i) { Edit(i).body.clear(); }
+  void Prepend(std::size_t i, std::string_view text) { Edit(i).before.insert(0, text); }
+  void Append(std::size_t i, std::string_view text) { Edit(i).after += text; }
 
   // The current text of tokens first..last, without what stands in front of the first.
   std::string Span(std::size_t first, std::size_t last) const {
     std::string out;
-    for (std::size_t i = first; i <= last; ++i) {
-      const Piece& p = pieces_[i];
-      if (i != first) out += p.lead;
-      out += p.before;
-      out += p.body;
-      out += p.after;
-    }
+    for (std::size_t i = first; i <= last; ++i) AppendPiece(out, i, i != first);
     return out;
   }
 
@@ -328,25 +323,44 @@ class Edits {
 
   std::string Render() const {
     std::string out;
-    for (const Piece& p : pieces_) {
-      out += p.lead;
-      out += p.before;
-      out += p.body;
-      out += p.after;
-    }
+    for (std::size_t i = 0; i < st_.size(); ++i) AppendPiece(out, i, true);
     out += st_.Tail();
     return out;
   }
 
  private:
+  // A token that a rule changed; the others are emitted straight from the statement.
   struct Piece {
     std::string lead, before, body, after;
   };
+
   static bool HasComment(std::string_view lead) {
     return lead.find("--") != std::string_view::npos || lead.find("/*") != std::string_view::npos;
   }
 
+  Piece& Edit(std::size_t i) {
+    if (edited_[i] == kNone) {
+      edited_[i] = pieces_.size();
+      pieces_.push_back({std::string(st_.Lead(i)), {}, std::string(st_.Text(i)), {}});
+    }
+    return pieces_[edited_[i]];
+  }
+
+  void AppendPiece(std::string& out, std::size_t i, bool with_lead) const {
+    if (edited_[i] == kNone) {
+      if (with_lead) out += st_.Lead(i);
+      out += st_.Text(i);
+      return;
+    }
+    const Piece& p = pieces_[edited_[i]];
+    if (with_lead) out += p.lead;
+    out += p.before;
+    out += p.body;
+    out += p.after;
+  }
+
   const Statement& st_;
+  std::vector<std::size_t> edited_;  // index into pieces_, or kNone
   std::vector<Piece> pieces_;
 };
 
@@ -400,7 +414,6 @@ class OuterJoins {
   struct Conjunct {
     std::size_t first, end;
     std::vector<std::size_t> markers;  // the "(" of each "(+)"
-    std::size_t table = kNone;         // the FROM item the markers name
   };
 
   // First token in [begin, end) at this level that is one of `words` (or a ";"), else `end`.
@@ -448,8 +461,8 @@ class OuterJoins {
                                        "LIMIT", "WINDOW", "UNION", "INTERSECT", "MINUS"});
     if (!st_.IsWord(from_end, "WHERE") || from_end >= end) return;
     const std::size_t where = from_end;
-    const std::size_t where_end = Find(
-        where + 1, end, {"GROUP", "HAVING", "ORDER", "CONNECT", "START", "LIMIT", "WINDOW"});
+    const std::size_t where_end =
+        Find(where + 1, end, {"GROUP", "HAVING", "ORDER", "CONNECT", "START", "LIMIT", "WINDOW"});
 
     std::vector<Conjunct> conjuncts;
     std::vector<std::size_t> ands;
@@ -488,7 +501,6 @@ class OuterJoins {
       for (std::size_t m : conjuncts[c].markers) {
         if (st_.Name(m - 3) != st_.Name(marker - 3)) return;  // one table per predicate
       }
-      conjuncts[c].table = it->second;
       joined_on[it->second].push_back(c);
     }
 
@@ -621,12 +633,13 @@ class OuterJoins {
 // Words that end an operand of a comparison, on either side.
 bool EndsOperand(const Statement& st, std::size_t i) {
   return st.Is(i, Kind::kComma) || st.Is(i, Kind::kSemicolon) || st.IsComparison(i) ||
-         st.IsWordIn(i, {"AND",    "OR",      "NOT",    "WHERE",     "ON",     "HAVING", "WHEN",
-                         "THEN",   "ELSE",    "SELECT", "SET",       "GROUP",  "ORDER",  "LIMIT",
-                         "UNION",  "EXCEPT",  "MINUS",  "INTERSECT", "FROM",   "AS",     "INTO",
-                         "VALUES", "BY",      "IS",     "LIKE",      "IN",     "BETWEEN", "ESCAPE",
-                         "ASC",    "DESC",    "NULLS",  "OFFSET",    "FETCH",  "FOR",    "CONNECT",
-                         "START",  "JOIN",    "USING",  "DISTINCT",  "ALL",    "RETURNING", "COLLATE"});
+         st.IsWordIn(i,
+                     {"AND",    "OR",     "NOT",    "WHERE",     "ON",    "HAVING",    "WHEN",
+                      "THEN",   "ELSE",   "SELECT", "SET",       "GROUP", "ORDER",     "LIMIT",
+                      "UNION",  "EXCEPT", "MINUS",  "INTERSECT", "FROM",  "AS",        "INTO",
+                      "VALUES", "BY",     "IS",     "LIKE",      "IN",    "BETWEEN",   "ESCAPE",
+                      "ASC",    "DESC",   "NULLS",  "OFFSET",    "FETCH", "FOR",       "CONNECT",
+                      "START",  "JOIN",   "USING",  "DISTINCT",  "ALL",   "RETURNING", "COLLATE"});
 }
 
 // First token of the operand that ends just before `op`.
@@ -707,6 +720,18 @@ bool HasAlias(const Statement& st, std::size_t first, std::size_t last) {
 bool IsNeverNull(const Statement& st, std::size_t first, std::size_t end) {
   if (end != first + 1) return false;
   return st.Is(first, Kind::kNumber) || (st.Is(first, Kind::kString) && st.Text(first) != "''");
+}
+
+// A chain this rule has written already: every term a literal or IFNULL(...) (Oracle has no
+// IFNULL, so the host never writes one).
+bool AlreadyOracleConcat(const Statement& st,
+                         const std::vector<std::pair<std::size_t, std::size_t>>& terms) {
+  for (const auto& [first, end] : terms) {
+    const bool wrapped = st.IsWord(first, "IFNULL") && st.Is(first + 1, Kind::kOpen) &&
+                         st.Match(first + 1) == end - 1;
+    if (!wrapped && !IsNeverNull(st, first, end)) return false;
+  }
+  return true;
 }
 
 // The name SQLite gives a select-list column without alias: its text as written, up to the next
@@ -834,11 +859,11 @@ std::string OracleConcatenation(const std::string& sql) {
     for (std::size_t t = 0; t < terms.size(); ++t) {
       const auto [tf, te] = terms[t];
       plain = plain && te > tf;
-      for (std::size_t k = tf + 1; t > 0 && k < te; k = st.Step(k)) {
+      for (std::size_t k = st.Step(tf); t > 0 && k < te; k = st.Step(k)) {
         plain = plain && !st.IsOperator(k, "+") && !st.IsOperator(k, "-");
       }
     }
-    if (!plain) continue;
+    if (!plain || AlreadyOracleConcat(st, terms)) continue;
 
     bool never_null = false;
     for (const auto& [tf, te] : terms) {
@@ -877,10 +902,12 @@ std::string OracleNullOrdering(const std::string& sql) {
       const bool list_ends =
           i >= st.size() || st.Is(i, Kind::kClose) || EndsOrderBy(st, i, in_group);
       if (!list_ends && !st.Is(i, Kind::kComma)) continue;
-      if (i > term) {
-        bool says_nulls = false;
-        for (std::size_t k = term; k < i; k = st.Step(k)) says_nulls = says_nulls || st.IsWord(k, "NULLS");
-        if (!says_nulls) edits.Append(i - 1, st.IsWord(i - 1, "DESC") ? " NULLS FIRST" : " NULLS LAST");
+      bool says_nulls = i == term;  // an empty term gets nothing
+      for (std::size_t k = term; k < i && !says_nulls; k = st.Step(k)) {
+        says_nulls = st.IsWord(k, "NULLS");
+      }
+      if (!says_nulls) {
+        edits.Append(i - 1, st.IsWord(i - 1, "DESC") ? " NULLS FIRST" : " NULLS LAST");
       }
       if (list_ends) break;
       term = i + 1;

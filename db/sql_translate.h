@@ -24,8 +24,8 @@ std::string RewriteOuterJoins(const std::string& sql);
 std::string StripOwner(const std::string& sql, const std::string& owner);
 
 // A comparison of a text expression (an operand that contains ||) with a bare numeric literal is
-// done on numbers, as Oracle converts the text:  a || b >= 2005.03  ->  CAST(a || b AS REAL) >=
-// 2005.03
+// done on numbers, as Oracle converts the text:
+//   a || b >= 2005.03  ->  CAST(a || b AS REAL) >= 2005.03
 std::string CompareTextWithNumber(const std::string& sql);
 
 // Concatenation with Oracle's nulls: a null operand of || counts as empty text, and an empty
