@@ -15,5 +15,9 @@ enum ExitCode : int {
 
 int& ExitStatus();
 
+void AddCheckReceiptsCommand(CLI::App& app);
+void AddReconcileCommand(CLI::App& app);
+void AddGuiCommand(CLI::App& app);
+void AddSampleCommand(CLI::App& app);
 
 }  // namespace tallyvet::cli

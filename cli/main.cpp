@@ -20,6 +20,10 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", "tallyvet 0.1.0");
   app.require_subcommand(1);
   // Subcommands register here, one line each.
+  AddCheckReceiptsCommand(app);
+  AddReconcileCommand(app);
+  AddGuiCommand(app);
+  AddSampleCommand(app);
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,302 @@
+// The whole reconcile of items 1 to 3 (derivation from the stored source, three comparison runs
+// with their report) against the bare work it rests on: the same two statements per item, the
+// recompute and the stored-ledger read, run through plain sqlite3 with every row fetched.
+// Sample account sets of 10^4, 10^5 and 10^6 document lines, with ledger faults planted.
+//
+// Targets: the engine's time at most 1.3 times the bare statements'; the engine's peak memory at
+// 10^6 lines at most twice that at 10^5. Peak memory is measured in a fresh process per run (this
+// program run again with --reconcile-once or --bare-once, which prints its own peak), so one
+// size's pages never count for another.
+//
+//   reconcile_bench [--benchmark_filter=...]     (run from a Release build)
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "db/oracle_functions.h"
+#include "db/sqlite_connection.h"
+#include "ledger_engine/check_items.h"
+#include "ledger_engine/comparison.h"
+#include "ledger_engine/derivation.h"
+#include "sample/sample.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tallyvet;
+
+const char* const kOwner = "tallyvet";
+
+class QuietScreen final : public ProgressScreen {
+ public:
+  void SetNotes(const std::string&) override {}
+  double ProgressValue() const override { return display_.Value(); }
+  void ShowProgress(double percent) override { display_.ShowProgress(percent); }
+  std::vector<std::string>* List1() override { return &list_; }
+
+ private:
+  ProgressDisplay display_;
+  std::vector<std::string> list_;
+};
+
+// Keeps the text of the queries the comparison opens with a second 3 (the recompute and the
+// stored-ledger statements; the derivation's source read is opened before recording starts).
+class StatementRecorder final : public db::Connection {
+ public:
+  explicit StatementRecorder(std::unique_ptr<db::SqliteConnection> inner)
+      : inner_(std::move(inner)) {}
+  std::unique_ptr<db::Recordset> OpenResultset(const std::string& sql, int cursor,
+                                               int lock) override {
+    if (recording && lock == 3) statements.push_back(inner_->Translate(sql));
+    return inner_->OpenResultset(sql, cursor, lock);
+  }
+  void Execute(const std::string& sql) override { inner_->Execute(sql); }
+  std::int64_t RowsAffected() const override { return inner_->RowsAffected(); }
+  bool StillExecuting() const override { return inner_->StillExecuting(); }
+
+  bool recording = false;
+  std::vector<std::string> statements;  // as SQLite runs them
+
+ private:
+  std::unique_ptr<db::SqliteConnection> inner_;
+};
+
+// A folder of this process's own, removed with everything in it when the program ends.
+class WorkDirectory {
+ public:
+  WorkDirectory()
+      : path_(fs::temp_directory_path() /
+              ("tallyvet-reconcile-bench-" + std::to_string(getpid()))) {
+    fs::create_directories(path_);
+  }
+  ~WorkDirectory() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+const fs::path& WorkFolder() {
+  static const WorkDirectory folder;
+  return folder.path();
+}
+
+// The sample of `lines` document lines, built once per program run.
+const fs::path& SampleFile(std::int64_t lines) {
+  static std::map<std::int64_t, fs::path> files;
+  auto& path = files[lines];
+  if (path.empty()) {
+    sample::SampleOptions options;
+    options.path = WorkFolder() / ("sample-" + std::to_string(lines) + ".db");
+    options.owner = kOwner;
+    options.scale = lines;
+    options.faults = sample::FaultSet::kLedgers;
+    sample::CreateSample(options);
+    path = options.path;
+  }
+  return path;
+}
+
+// The engine's reconcile of items 1 to 3 over every date; returns the recorded statements.
+std::vector<std::string> ReconcileOnce(const fs::path& file, bool record = false) {
+  db::OpenOptions options;
+  options.read_only = true;
+  auto recorder =
+      std::make_shared<StatementRecorder>(db::SqliteConnection::Open(file, kOwner, options));
+  HostContext ctx;
+  ctx.connection = recorder;
+  ctx.user = kOwner;
+  QuietScreen screen;
+  InitCheckItems(ctx);
+  DeriveGoodsLedgerSql(ctx, screen);
+  const ReportFile report(WorkFolder());
+  recorder->recording = record;
+  for (int item = 1; item <= 3; ++item) {
+    std::string error;
+    RunComparison(ctx, screen, report, item, " ", "9999-12-31", true, false, {}, &error);
+    if (!error.empty()) throw std::runtime_error("item " + std::to_string(item) + ": " + error);
+  }
+  return recorder->statements;
+}
+
+// Runs each statement through plain sqlite3, fetching every column of every row.
+std::int64_t RunBare(const fs::path& file, const std::vector<std::string>& statements) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    throw std::runtime_error("cannot open " + file.string());
+  }
+  db::RegisterOracleFunctions(db);
+  std::int64_t rows = 0;
+  double sum = 0;
+  std::size_t bytes = 0;
+  for (const auto& sql : statements) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      const std::string message = sqlite3_errmsg(db);
+      sqlite3_close(db);
+      throw std::runtime_error(message + " in: " + sql);
+    }
+    const int columns = sqlite3_column_count(stmt);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      for (int c = 0; c < columns; ++c) {
+        switch (sqlite3_column_type(stmt, c)) {
+          case SQLITE_INTEGER:
+            sum += static_cast<double>(sqlite3_column_int64(stmt, c));
+            break;
+          case SQLITE_FLOAT:
+            sum += sqlite3_column_double(stmt, c);
+            break;
+          case SQLITE_TEXT:
+            bytes += std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c)),
+                                 static_cast<std::size_t>(sqlite3_column_bytes(stmt, c)))
+                         .size();
+            break;
+          default:
+            break;
+        }
+      }
+      ++rows;
+    }
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  benchmark::DoNotOptimize(sum);
+  benchmark::DoNotOptimize(bytes);
+  return rows;
+}
+
+// The statements of a sample, kept beside it for the bare measuring run ('\0' after each: the
+// derived SQL keeps the source's line breaks).
+fs::path StatementsFile(const fs::path& file) {
+  return fs::path(file.string() + ".statements");
+}
+
+void WriteStatements(const fs::path& file, const std::vector<std::string>& statements) {
+  std::ofstream out(StatementsFile(file), std::ios::binary);
+  for (const auto& s : statements) out << s << '\0';
+}
+
+std::vector<std::string> ReadStatements(const fs::path& file) {
+  std::ifstream in(StatementsFile(file), std::ios::binary);
+  std::vector<std::string> statements;
+  for (std::string s; std::getline(in, s, '\0');) statements.push_back(s);
+  return statements;
+}
+
+// This process's peak resident memory in KiB: VmHWM belongs to the address space, so after an
+// exec it counts only the new program (ru_maxrss would also keep the forked copy's pages).
+long PeakResidentKiB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Peak resident memory, in MiB, of this program run afresh to reconcile `file` once.
+double PeakMemoryOfOneReconcile(const fs::path& file, const char* mode) {
+  const std::string command =
+      "'" + fs::read_symlink("/proc/self/exe").string() + "' " + mode + " '" + file.string() + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> child(popen(command.c_str(), "r"), pclose);
+  if (!child) throw std::runtime_error("cannot start " + command);
+  long kib = -1;
+  if (std::fscanf(child.get(), "%ld", &kib) != 1 || kib < 0) {
+    throw std::runtime_error("the measuring run failed: " + command);
+  }
+  return static_cast<double>(kib) / 1024.0;
+}
+
+void BM_EngineReconcile(benchmark::State& state) {
+  const fs::path& file = SampleFile(state.range(0));
+  for (auto _ : state) ReconcileOnce(file);
+  state.counters["lines"] = static_cast<double>(state.range(0));
+}
+
+void BM_BareStatements(benchmark::State& state) {
+  const fs::path& file = SampleFile(state.range(0));
+  const std::vector<std::string> statements = ReconcileOnce(file, true);
+  if (statements.size() != 6) state.SkipWithError("expected two statements per item");
+  std::int64_t rows = 0;
+  for (auto _ : state) rows = RunBare(file, statements);
+  state.counters["rows"] = static_cast<double>(rows);
+}
+
+void BM_EnginePeakMemory(benchmark::State& state) {
+  const fs::path& file = SampleFile(state.range(0));
+  double peak = 0;
+  for (auto _ : state) peak = PeakMemoryOfOneReconcile(file, "--reconcile-once");
+  state.counters["peak_MiB"] = peak;
+}
+
+void BM_BarePeakMemory(benchmark::State& state) {
+  const fs::path& file = SampleFile(state.range(0));
+  WriteStatements(file, ReconcileOnce(file, true));
+  double peak = 0;
+  for (auto _ : state) peak = PeakMemoryOfOneReconcile(file, "--bare-once");
+  state.counters["peak_MiB"] = peak;
+}
+
+BENCHMARK(BM_EngineReconcile)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_BareStatements)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK(BM_EnginePeakMemory)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK(BM_BarePeakMemory)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The measuring runs: one reconcile (or its bare statements, written beside the sample by the
+  // parent) in a fresh process.
+  if (argc == 3 &&
+      (std::strcmp(argv[1], "--reconcile-once") == 0 || std::strcmp(argv[1], "--bare-once") == 0)) {
+    try {
+      if (std::strcmp(argv[1], "--reconcile-once") == 0) {
+        ReconcileOnce(argv[2]);
+      } else {
+        RunBare(argv[2], ReadStatements(argv[2]));
+      }
+      std::printf("%ld\n", PeakResidentKiB());
+      return 0;
+    } catch (const std::exception& e) {
+      std::cerr << e.what() << "\n";
+      return 1;
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,257 @@
+// tallyvet check-receipts: the receipt cost audit without a screen. It drives the same screen state
+// the window shows (the checks behind button 0, then the adjustment behind it), prints the flagged
+// lines as a table or as JSON lines, and with --adjust repairs them after a confirmation.
+#include <charconv>
+#include <cstdint>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/terminal_progress.h"
+#include "db/sqlite_connection.h"
+#include "receipt_audit/adjustment_preview.h"
+#include "receipt_audit/check_activity_screen.h"
+#include "receipt_audit/finding_output.h"
+#include "receipt_audit/receipt_sql.h"
+#include "shell/host_context.h"
+#include "shell/message_box.h"
+
+namespace tallyvet::cli {
+
+namespace {
+
+using receipt_audit::AdjustmentOutcome;
+using receipt_audit::CheckActivityScreen;
+using receipt_audit::CheckFinding;
+
+struct CheckReceiptsOptions {
+  std::string db;
+  std::string user;
+  bool json = false;
+  bool adjust = false;
+  bool yes = false;
+  bool dryRun = false;
+};
+
+// The screen's message boxes on standard error; a question is asked on the terminal.
+class TerminalMessageBox final : public MessageBox {
+ public:
+  explicit TerminalMessageBox(TerminalProgress& progress) : progress_(progress) {}
+
+  void Show(const std::string& text, const std::string& title, MessageIcon /*icon*/) override {
+    progress_.Finish();
+    std::cerr << title << ": " << text << "\n";
+  }
+
+  bool AskYesNo(const std::string& text, const std::string& title) override {
+    progress_.Finish();
+    std::cerr << title << ": " << text << " [y/N] " << std::flush;
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "是";
+  }
+
+ private:
+  TerminalProgress& progress_;
+};
+
+// An id or period read back as text, as a JSON number when it is a plain integer.
+nlohmann::json NumberOrText(const std::string& text) {
+  std::int64_t n = 0;
+  const char* end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, n);
+  if (!text.empty() && r.ec == std::errc{} && r.ptr == end) return n;
+  return text;
+}
+
+// A period as the screens show it: year, ".", two-digit period.
+std::string PeriodText(const std::string& year, const std::string& period) {
+  return year + "." + (period.size() == 1 ? "0" + period : period);
+}
+
+const CheckFinding* FindingOfRow(const CheckActivityScreen& screen, int gridRow) {
+  for (const CheckFinding& f : screen.Findings()) {
+    if (f.gridRow == gridRow) return &f;
+  }
+  return nullptr;
+}
+
+void PrintFindings(const CheckActivityScreen& screen, bool json) {
+  const auto& findings = screen.Findings();
+  if (json) {
+    for (const CheckFinding& f : findings)
+      std::cout << receipt_audit::FindingJson(f).dump() << "\n";
+    return;
+  }
+  if (findings.empty()) {
+    std::cout << "No document line flagged.\n";
+    return;
+  }
+  std::cout << receipt_audit::FindingTableHeader() << "\n";
+  for (const CheckFinding& f : findings) {
+    std::cout << receipt_audit::FindingTableLine(f) << "\n";
+  }
+  std::cout << findings.size() << " document line(s) flagged.\n";
+}
+
+std::string UpdateOutcomeText(const AdjustmentOutcome::AverageCostUpdate& u, bool preview) {
+  if (u.statement.empty()) return "no line";
+  if (!u.ok) return receipt_audit::kFailedMark;
+  return preview ? "would update" : "ok";
+}
+
+void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& outcome, bool json,
+                  bool preview) {
+  for (const auto& w : outcome.writeBacks) {
+    const CheckFinding* f = FindingOfRow(screen, w.gridRow);
+    const std::string id = f ? f->lngActivityDetailID : "";
+    const std::string kind = f ? f->kind : "";
+    const std::string result = !w.ok     ? std::string(receipt_audit::kFailedMark)
+                               : preview ? "would write"
+                                         : "ok";
+    if (json) {
+      std::cout << nlohmann::json{{"event", "writeBack"},
+                                  {"lngActivityDetailID", NumberOrText(id)},
+                                  {"kind", kind},
+                                  {"outcome", result},
+                                  {"statement", w.statement}}
+                       .dump()
+                << "\n";
+    } else {
+      std::cout << "write-back " << id << " " << kind << ": " << result;
+      if (preview) std::cout << "\n  " << w.statement;
+      std::cout << "\n";
+    }
+  }
+  for (const auto& u : outcome.averageCostUpdates) {
+    const std::string result = UpdateOutcomeText(u, preview);
+    if (json) {
+      std::cout << nlohmann::json{{"event", "averageCost"},
+                                  {"intYear", NumberOrText(u.intYear)},
+                                  {"bytPeriod", NumberOrText(u.bytPeriod)},
+                                  {"lngItemID", NumberOrText(u.lngItemID)},
+                                  {"lngPositionGroupID", NumberOrText(u.lngPositionGroupID)},
+                                  {"lngActivityDetailID", NumberOrText(u.lngActivityDetailID)},
+                                  {"strDate", u.strDate},
+                                  {"difference", u.difference},
+                                  {"outcome", result},
+                                  {"statement", u.statement}}
+                       .dump()
+                << "\n";
+    } else {
+      std::cout << "average cost " << PeriodText(u.intYear, u.bytPeriod) << " item " << u.lngItemID;
+      if (!u.lngPositionGroupID.empty()) std::cout << " group " << u.lngPositionGroupID;
+      std::cout << ": " << result;
+      if (!u.statement.empty()) {
+        std::cout << " (line " << u.lngActivityDetailID << " of " << u.strDate << ", "
+                  << receipt_audit::NumberText(u.difference) << ")";
+      }
+      if (preview && !u.statement.empty()) std::cout << "\n  " << u.statement;
+      std::cout << "\n";
+    }
+  }
+  if (json) {
+    nlohmann::json j = {{"event", "adjustment"},
+                        {"dryRun", preview},
+                        {"earliestDate", outcome.earliestDate},
+                        {"reregistered", nullptr}};
+    if (outcome.reregistered) j["reregistered"] = *outcome.reregistered;
+    if (outcome.averageCostError) j["averageCostError"] = *outcome.averageCostError;
+    if (outcome.reregistrationError) j["reregistrationError"] = *outcome.reregistrationError;
+    std::cout << j.dump() << "\n";
+    return;
+  }
+  std::cout << "earliest date: " << outcome.earliestDate << "\n";
+  if (preview) {
+    std::cout << "stock ledger: would be re-registered from " << outcome.earliestDate
+              << " (dry run: nothing changed)\n";
+  } else if (outcome.reregistered.value_or(false)) {
+    std::cout << "stock ledger: re-registered from " << outcome.earliestDate << "\n";
+  } else {
+    std::cout << "stock ledger: NOT re-registered"
+              << (outcome.reregistrationError ? ": " + *outcome.reregistrationError : "") << "\n";
+  }
+}
+
+int RunCheckReceipts(const CheckReceiptsOptions& o) {
+  std::shared_ptr<db::SqliteConnection> conn = db::SqliteConnection::Open(o.db, o.user);
+  HostContext ctx;
+  ctx.connection = conn;
+  ctx.user = o.user;
+
+  TerminalProgress progress;
+  TerminalMessageBox messages(progress);
+  CheckActivityScreen screen(ctx, messages);
+  screen.SetRepaintHook([&](CheckActivityScreen::Part part) {
+    if (part == CheckActivityScreen::Part::Notes) progress.SetNotes(screen.lblNotes());
+    if (part == CheckActivityScreen::Part::Progress) progress.ShowProgress(screen.ProgressValue());
+  });
+  screen.Form_Load();
+
+  screen.cmdRpt_Click(0);  // the checks
+  progress.Finish();
+  if (screen.cmdRpt(0).caption != receipt_audit::kCaptionStartAdjust) {
+    std::cerr << "tallyvet: check-receipts: " << screen.LastError() << "\n";
+    screen.cmdRpt_Click(1);
+    return kError;
+  }
+  PrintFindings(screen, o.json);
+  int status = screen.Findings().empty() ? kClean : kFindings;
+  if (!o.adjust) {
+    screen.cmdRpt_Click(1);
+    return status;
+  }
+
+  const AdjustmentOutcome* outcome = nullptr;
+  AdjustmentOutcome preview;
+  if (o.dryRun) {
+    preview = receipt_audit::PreviewCostAdjustment(screen, *conn);
+    outcome = &preview;
+  } else {
+    if (!o.yes) {
+      const std::string question =
+          "Write back " + std::to_string(screen.Findings().size()) +
+          " flagged line(s), update average costs and re-register the stock ledger from " +
+          screen.EarliestDate() + " (or earlier)?";
+      if (!messages.AskYesNo(question, "check-receipts")) {
+        std::cerr << "tallyvet: check-receipts: adjustment not confirmed; nothing changed\n";
+        screen.cmdRpt_Click(1);
+        return kError;
+      }
+    }
+    screen.cmdRpt_Click(0);  // the adjustment
+    outcome = &*screen.LastAdjustment();
+  }
+  progress.Finish();
+  PrintOutcome(screen, *outcome, o.json, o.dryRun);
+  // The message box has already put the database's message on standard error.
+  if (outcome->averageCostError || outcome->reregistrationError) status = kError;
+  screen.cmdRpt_Click(1);
+  return status;
+}
+
+}  // namespace
+
+void AddCheckReceiptsCommand(CLI::App& app) {
+  auto o = std::make_shared<CheckReceiptsOptions>();
+  CLI::App* sub = app.add_subcommand(
+      "check-receipts",
+      "List document lines whose cost figures disagree; with --adjust, repair them, update "
+      "average costs and re-register the stock ledger");
+  sub->add_option("--db", o->db, "account-set database file")->required();
+  sub->add_option("--user", o->user, "account-set owner")->required();
+  sub->add_flag("--json", o->json, "one JSON object per line instead of a table");
+  CLI::Option* adjust =
+      sub->add_flag("--adjust", o->adjust, "adjust every flagged line after the checks");
+  CLI::Option* yes = sub->add_flag("--yes", o->yes, "adjust without asking")->needs(adjust);
+  sub->add_flag("--dry-run", o->dryRun, "print what the adjustment would write; change nothing")
+      ->needs(adjust)
+      ->excludes(yes);
+  sub->callback([o] { ExitStatus() = RunCheckReceipts(*o); });
+}
+
+}  // namespace tallyvet::cli

@@ -1,0 +1,401 @@
+// tallyvet reconcile: the ledger reconciliation without a screen. It loads the account set and its
+// periods as the launcher does, runs the chosen items over the chosen range, writes Compare.txt,
+// prints every difference (a table, or JSON lines) and, with --register, writes the markable
+// differences into the ledgers exactly as the report screen does, journalled beside the report.
+//
+// tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/terminal_progress.h"
+#include "db/sqlite_connection.h"
+#include "ledger_engine/check_items.h"
+#include "ledger_engine/compare_rows.h"
+#include "ledger_engine/comparison.h"
+#include "ledger_engine/derivation.h"
+#include "ledger_engine/report_file.h"
+#include "ledger_engine/reregistration.h"
+#include "reconcile_ui/difference_keys.h"
+#include "reconcile_ui/grid.h"
+#include "reconcile_ui/launcher.h"
+#include "reconcile_ui/report_screen.h"
+#include "shell/host_context.h"
+#include "shell/message_box.h"
+
+namespace tallyvet::cli {
+
+namespace {
+
+struct ReconcileOptions {
+  std::string db;
+  std::string user;
+  std::string from;
+  std::string to;
+  std::string range = std::string(kRangeKinds[0]);
+  std::string items = "1-6";
+  std::string reportDir;
+  bool json = false;
+  bool registerCorrections = false;
+  bool yes = false;
+  bool dryRun = false;
+};
+
+struct RebuildOptions {
+  std::string db;
+  std::string user;
+  std::string kind;
+  std::string from;
+  std::string to;
+};
+
+// A message of the job's own on standard error, and the exit status to go with it.
+void Fail(const std::string& message) {
+  std::cerr << message << "\n";
+  ExitStatus() = kError;
+}
+
+// The report screen's message boxes on standard error; its question asked on the terminal, or
+// answered Yes up front by --yes.
+class TerminalMessageBox final : public MessageBox {
+ public:
+  TerminalMessageBox(TerminalProgress& progress, bool yes) : progress_(progress), yes_(yes) {}
+
+  void Show(const std::string& text, const std::string& title, MessageIcon /*icon*/) override {
+    progress_.Finish();
+    std::cerr << title << ": " << text << "\n";
+  }
+
+  bool AskYesNo(const std::string& text, const std::string& title) override {
+    if (yes_) return true;
+    progress_.Finish();
+    std::cerr << title << ": " << text << " [y/N] " << std::flush;
+    std::string answer;
+    const bool read = static_cast<bool>(std::getline(std::cin, answer));
+    if (!isatty(STDIN_FILENO)) std::cerr << "\n";  // the answer was not echoed
+    if (!read) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "是";
+  }
+
+ private:
+  TerminalProgress& progress_;
+  bool yes_;
+};
+
+// "1-6", "1,3,5", "2-3,6": the items to tick. Throws CLI::ValidationError.
+std::array<bool, 6> ParseItems(const std::string& list) {
+  std::array<bool, 6> ticked{};
+  std::size_t start = 0;
+  while (start < list.size()) {
+    auto comma = list.find(',', start);
+    if (comma == std::string::npos) comma = list.size();
+    const std::string piece = list.substr(start, comma - start);
+    start = comma + 1;
+    if (piece.empty()) continue;
+    const auto dash = piece.find('-');
+    int first = 0;
+    int last = 0;
+    try {
+      std::size_t used = 0;
+      first = std::stoi(piece.substr(0, dash), &used);
+      if (used != (dash == std::string::npos ? piece.size() : dash))
+        throw std::invalid_argument("");
+      last = first;
+      if (dash != std::string::npos) {
+        last = std::stoi(piece.substr(dash + 1), &used);
+        if (used != piece.size() - dash - 1) throw std::invalid_argument("");
+      }
+    } catch (const std::logic_error&) {
+      throw CLI::ValidationError("--items", "'" + piece + "' is not an item number or range");
+    }
+    if (first < 1 || last > 6 || first > last) {
+      throw CLI::ValidationError("--items", "'" + piece + "': items are 1 to 6");
+    }
+    for (int item = first; item <= last; ++item) ticked[static_cast<std::size_t>(item - 1)] = true;
+  }
+  return ticked;
+}
+
+int PeriodPosition(const std::vector<std::string>& periods, const std::string& text,
+                   const char* option) {
+  for (std::size_t i = 0; i < periods.size(); ++i) {
+    if (periods[i] == text) return static_cast<int>(i);
+  }
+  std::string known = periods.front();
+  if (periods.size() > 1) known += ", " + periods[1];
+  if (periods.size() > 2) known += " .. " + periods.back();
+  throw CLI::ValidationError(option, "no period '" + text + "' in the account set (" + known + ")");
+}
+
+std::string Amount(double value) {
+  double r = RoundHalfEven(value, 2);
+  if (r == 0) r = 0;
+  return db::FormatDouble(r);
+}
+
+// Prints the run's differences: each as a JSON line at once, or as a table at the end.
+class DifferencePrinter final : public DifferenceSink {
+ public:
+  DifferencePrinter(const HostContext& ctx, bool json, bool marking)
+      : ctx_(ctx), json_(json), marking_(marking) {}
+
+  void RecordDifference(const DifferenceRecord& r, bool /*firstInRow*/) override {
+    ++count_;
+    const bool marked = marking_ && r.item > 0 && r.item != 6;
+    if (!json_) {
+      rows_.push_back({std::to_string(r.item), OneLineKeyDescription(r.keyDescription),
+                       r.columnCaption, Amount(r.storedValue), Amount(r.recomputedValue),
+                       Amount(r.storedValue - r.recomputedValue), marked ? "√" : ""});
+      return;
+    }
+    nlohmann::ordered_json keys = nlohmann::ordered_json::object();
+    for (const auto& [name, value] : DifferenceKeys(ctx_.CheckItems, r)) {
+      if (value.IsText()) {
+        keys[name] = value.Text();
+      } else if (value.IsInteger()) {
+        keys[name] = value.AsInteger();
+      } else if (value.IsNull()) {
+        keys[name] = nullptr;
+      } else {
+        keys[name] = value.AsDouble();
+      }
+    }
+    nlohmann::ordered_json line = {
+        {"item", r.item},
+        {"keys", keys},
+        {"column", UpperAscii(r.columnName)},
+        {"caption", r.columnCaption},
+        {"stored", r.storedValue},
+        {"recomputed", r.recomputedValue},
+        {"difference", RoundHalfEven(r.storedValue - r.recomputedValue, 2)},
+        {"mark", marked ? "√" : ""}};
+    std::cout << line.dump() << "\n";
+  }
+
+  void PrintTable() const {
+    if (rows_.empty()) return;
+    const std::vector<std::string> header = {"项目",   "明细项目", "数据项目", "汇总数",
+                                             "明细数", "差额",     "调整"};
+    std::vector<int> widths;
+    for (const std::string& h : header) widths.push_back(DisplayWidth(h));
+    for (const auto& row : rows_) {
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+      }
+    }
+    auto print = [&](const std::vector<std::string>& row) {
+      std::string line;
+      for (std::size_t i = 0; i < row.size(); ++i) {
+        const std::string pad(static_cast<std::size_t>(widths[i] - DisplayWidth(row[i])), ' ');
+        // Amounts right-aligned, texts left-aligned.
+        line += (i >= 3 && i <= 5) ? pad + row[i] : row[i] + pad;
+        if (i + 1 < row.size()) line += "  ";
+      }
+      std::cout << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
+    };
+    print(header);
+    for (const auto& row : rows_) print(row);
+  }
+
+  long Count() const { return count_; }
+
+ private:
+  const HostContext& ctx_;
+  bool json_;
+  bool marking_;
+  long count_ = 0;
+  std::vector<std::vector<std::string>> rows_;
+};
+
+void PrintPlanned(const ReportScreen& report, bool json) {
+  for (const auto& [row, c] : report.PlannedCorrections()) {
+    if (json) {
+      std::cout << nlohmann::ordered_json{{"row", row},         {"item", c.item},
+                                          {"table", c.table},   {"column", c.field},
+                                          {"update", c.update}, {"insert", c.insert}}
+                       .dump()
+                << "\n";
+      continue;
+    }
+    std::cout << "-- row " << row << ": item " << c.item << ", " << c.table << "." << c.field
+              << "\n"
+              << c.update << ";\n"
+              << "-- when the UPDATE touches no row:\n"
+              << c.insert << ";\n";
+  }
+}
+
+void RunReconcile(const ReconcileOptions& o) {
+  HostContext ctx;
+  ctx.connection = db::SqliteConnection::Open(o.db, o.user);
+  ctx.user = o.user;
+  const std::array<bool, 6> ticked = ParseItems(o.items);
+
+  TerminalProgress progress;
+  const CivilDate today = LocalToday();
+  const AccountAndPeriods account = LoadAccountAndPeriods(ctx, today);
+  const std::string from = o.from.empty() ? account.periods[account.selected] : o.from;
+  const std::string to = o.to.empty() ? account.periods[account.selected] : o.to;
+  const int start = PeriodPosition(account.periods, from, "--from");
+  const int end = PeriodPosition(account.periods, to, "--to");
+  bool anyTicked = false;
+  for (const bool t : ticked) anyTicked = anyTicked || t;
+  if (const std::string invalid = ValidateRun(start, end, anyTicked); !invalid.empty()) {
+    Fail(invalid);
+    return;
+  }
+
+  ReportFile reportFile;
+  if (!o.reportDir.empty()) {
+    std::filesystem::create_directories(o.reportDir);
+    reportFile = ReportFile(o.reportDir);
+  }
+  const DateRange range = PeriodRangeToDates(ctx, o.range, from, to, today);
+
+  TerminalMessageBox messages(progress, o.yes);
+  // Every markable difference is registered from the command line, so its grid has no limit.
+  ReportScreen report(ctx, messages, reportFile.Folder(),
+                      LauncherTexts{account.userCaption, account.accountCaption, from, to},
+                      INT_MAX);
+  ReportScreenSink toReport(report);
+  DifferencePrinter printer(ctx, o.json, o.registerCorrections);
+  std::vector<ItemRunError> errors;
+  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer}, {}, &errors);
+  progress.Finish();
+
+  std::ostream& ending = o.json ? std::cerr : std::cout;
+  if (!o.json) {
+    printer.PrintTable();
+    for (const std::string& line : progress.SummaryList()) std::cout << line << "\n";
+  }
+  for (const ItemRunError& e : errors) {
+    std::cerr << ItemCheckBoxCaption(e.item - 1) << " (item " << e.item << "): " << e.message
+              << "\n";
+  }
+  std::cerr << "report: " << reportFile.Path().string() << "\n";
+  if (printer.Count() == 0 && errors.empty()) {
+    ending << kDataCorrect << "\n";
+    ExitStatus() = kClean;
+    ctx.dictionary.Release();
+    return;
+  }
+  if (printer.Count() > 0) ending << "共" << printer.Count() << "笔差异!\n";
+  ExitStatus() = errors.empty() ? kFindings : kError;
+
+  if (o.registerCorrections && printer.Count() > 0) {
+    report.SelectAll();
+    if (o.dryRun) {
+      PrintPlanned(report, o.json);
+      std::cerr << "dry run: nothing registered\n";
+    } else {
+      const RegistrationSummary s = report.RegisterCorrections();
+      if (!s.confirmed) {
+        Fail("registration not confirmed: nothing changed");
+      } else {
+        std::cerr << "registered " << s.registered << " row(s), " << s.failed << " failed\n";
+        if (!s.journal.empty()) {
+          std::cerr << "journal: " << s.journal.string() << "\n"
+                    << "undo script: " << s.undoScript.string() << "\n";
+        }
+        if (s.failed > 0) ExitStatus() = kError;
+      }
+    }
+  }
+  ctx.dictionary.Release();
+}
+
+void RunRebuild(const RebuildOptions& o) {
+  if (o.from != " " && !ParseDate(o.from)) {
+    Fail("--from: '" + o.from + "' is not a date yyyy-mm-dd");
+    return;
+  }
+  if (!ParseDate(o.to)) {
+    Fail("--to: '" + o.to + "' is not a date yyyy-mm-dd");
+    return;
+  }
+  HostContext ctx;
+  ctx.connection = db::SqliteConnection::Open(o.db, o.user);
+  ctx.user = o.user;
+  TerminalProgress progress;
+  InitCheckItems(ctx);
+  DeriveGoodsLedgerSql(ctx, progress);
+  std::string error;
+  const std::optional<bool> rebuilt =
+      ReRegisterLedgers(ctx, progress, o.kind, o.from, o.to, &error);
+  progress.Finish();
+  ctx.dictionary.Release();
+  if (!rebuilt) {
+    Fail("unknown ledger kind '" + o.kind + "' (known: 库存)");
+  } else if (!*rebuilt) {
+    Fail(error.empty() ? "the ledger was not rebuilt" : error);
+  } else {
+    std::cout << o.kind << ": " << CountLedgerRows(ctx, 2, o.from, o.to) << " ledger row(s) from "
+              << o.from << " to " << o.to << "\n";
+    ExitStatus() = kClean;
+  }
+}
+
+}  // namespace
+
+void AddReconcileCommand(CLI::App& app) {
+  auto o = std::make_shared<ReconcileOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "reconcile",
+      "Recompute the ledgers from the documents and compare them with the stored ledgers; exit 0 "
+      "when they agree, 1 with differences, 2 on an error");
+  cmd->add_option("--db", o->db, "account-set database file")->required()->check(CLI::ExistingFile);
+  cmd->add_option("--user", o->user, "account-set owner")->required();
+  cmd->add_option("--from", o->from,
+                  "start period as listed (2005.03, or 期初); default: the "
+                  "current month's period, else the latest");
+  cmd->add_option("--to", o->to, "end period, as --from");
+  cmd->add_option("--range", o->range,
+                  "range kind: 期间 (the periods), 本日 (today), 本周 (this "
+                  "week, Monday to Friday)")
+      ->check(CLI::IsMember({"期间", "本日", "本周"}));
+  cmd->add_option("--items", o->items,
+                  "items to reconcile, e.g. 1-6 or 1,2,5 (1 存货账, 2 库存账, 3 单位商品账, "
+                  "4 总账, 5 应收应付, 6 总账与存货账)");
+  cmd->add_option("--report-dir", o->reportDir,
+                  "folder of Compare.txt and correction journals (default: the program's folder)");
+  cmd->add_flag("--json", o->json,
+                "one JSON object per difference on standard output (the closing line goes to "
+                "standard error)");
+  CLI::Option* reg = cmd->add_flag(
+      "--register", o->registerCorrections,
+      "register every markable difference into its ledger (UPDATE, else INSERT), journalled");
+  CLI::Option* yes = cmd->add_flag("--yes", o->yes, "answer the confirmation with Yes");
+  CLI::Option* dry =
+      cmd->add_flag("--dry-run", o->dryRun,
+                    "print the registration statements (JSON objects with --json), change nothing");
+  yes->needs(reg);
+  dry->needs(reg);
+  yes->excludes(dry);
+  cmd->callback([o] { RunReconcile(*o); });
+
+  auto r = std::make_shared<RebuildOptions>();
+  CLI::App* rebuild = app.add_subcommand(
+      "rebuild", "Delete a ledger's rows in a date range and insert them anew from the documents");
+  rebuild->add_option("--db", r->db, "account-set database file")
+      ->required()
+      ->check(CLI::ExistingFile);
+  rebuild->add_option("--user", r->user, "account-set owner")->required();
+  rebuild->add_option("--kind", r->kind, "ledger kind: 库存 (the stock ledger PositionDaily)")
+      ->required();
+  rebuild->add_option("--from", r->from, "first date yyyy-mm-dd (\" \" for the beginning)")
+      ->required();
+  rebuild->add_option("--to", r->to, "last date yyyy-mm-dd (9999-12-31 for the end)")->required();
+  rebuild->callback([r] { RunRebuild(*r); });
+}
+
+}  // namespace tallyvet::cli

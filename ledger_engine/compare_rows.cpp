@@ -1,0 +1,419 @@
+#include "ledger_engine/compare_rows.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+#include "ledger_engine/key_conditions.h"
+
+namespace tallyvet {
+
+namespace {
+
+constexpr const char* kListIndent = "    ";
+constexpr const char* kAmountLabel = "差额：";
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  const auto first = s.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const auto last = s.find_last_not_of(' ');
+  return s.substr(first, last - first + 1);
+}
+
+// Byte offset of the character `count` characters after `from` in UTF-8 text (or the end).
+std::size_t AdvanceCharacters(std::string_view s, std::size_t from, std::size_t count) {
+  std::size_t p = from;
+  while (count > 0 && p < s.size()) {
+    ++p;
+    while (p < s.size() && (static_cast<unsigned char>(s[p]) & 0xC0) == 0x80) ++p;
+    --count;
+  }
+  return p;
+}
+
+// The list's amounts are sums of cent amounts: fifteen significant digits, as the host's own
+// number-to-text conversion writes them, keep binary noise ("0.30000000000000004") out of the
+// list while every real digit stays.
+std::string ListAmountText(double amount) {
+  if (amount == 0) return "0";
+  char text[40];
+  std::snprintf(text, sizeof text, "%.15g", amount);
+  return text;
+}
+
+std::string ListLine(std::string_view text, double amount) {
+  return std::string(kListIndent) + std::string(text) + "\t" + kAmountLabel +
+         ListAmountText(amount);
+}
+
+// Key positions compare as typed values; a null on either side matches anything.
+int CompareKeys(const db::Value& recomputed, const db::Value& stored) {
+  if (recomputed.IsNull() || stored.IsNull()) return 0;
+  return Compare(recomputed, stored);  // found by argument lookup
+}
+
+bool IsCharacterType(int type) {
+  return type == db::adVarChar || type == db::adChar;
+}
+
+bool IsRelevantColumn(int item, const std::string& storedNameUpper) {
+  if (item == 3) return storedNameUpper.find("ENTRUSTIN") == std::string::npos;
+  if (item == 4) return storedNameUpper.find("UNVOUCHER") == std::string::npos;
+  return true;
+}
+
+// Whether minuend - subtrahend rounds to 0 at two decimals (halves to even). Only a difference
+// near half a cent needs the decimal arithmetic; the binary difference decides every other case,
+// its error being far below the margin for amounts a ledger can hold to the cent.
+bool DifferenceRoundsToZero(double minuend, double subtrahend) {
+  const double binary = minuend - subtrahend;
+  if (binary == 0) return true;
+  const double margin = 0.001 + (std::fabs(minuend) + std::fabs(subtrahend)) * 1e-15;
+  const double size = std::fabs(binary);
+  if (size < 0.005 - margin) return true;
+  if (size > 0.005 + margin) return false;
+  return RoundHalfEven(ExactDifference(minuend, subtrahend), 2) == 0;
+}
+
+enum class Mark { Matched, A, B };
+
+void LoadRow(const db::Recordset& rs, std::vector<db::Value>& row) {
+  const auto& fields = rs.Fields();
+  for (std::size_t i = 0; i < row.size(); ++i) row[i] = fields[i].Value();
+}
+
+}  // namespace
+
+double RoundHalfEven(double value, int decimals) {
+  if (!std::isfinite(value) || decimals < 0) return value;
+  // The shortest decimal text that reads back to `value`, in fixed notation.
+  char buffer[400];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (written.ec != std::errc()) return value;
+  std::string_view text(buffer, static_cast<std::size_t>(written.ptr - buffer));
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  const auto dot = text.find('.');
+  if (dot == std::string_view::npos) return value;
+  const std::string_view fraction = text.substr(dot + 1);
+  const auto places = static_cast<std::size_t>(decimals);
+  if (fraction.size() <= places) return value;
+
+  // Digits kept, as one decimal integer; then decide on the first dropped digit and the rest.
+  std::string kept(text.substr(0, dot));
+  kept.append(fraction.substr(0, places));
+  const char next = fraction[places];
+  const bool restNonZero =
+      fraction.substr(places + 1).find_first_not_of('0') != std::string_view::npos;
+  const bool lastOdd = ((kept.back() - '0') % 2) == 1;
+  if (next > '5' || (next == '5' && (restNonZero || lastOdd))) {
+    std::size_t i = kept.size();
+    while (i > 0) {
+      --i;
+      if (kept[i] == '9') {
+        kept[i] = '0';
+      } else {
+        ++kept[i];
+        break;
+      }
+      if (i == 0) kept.insert(kept.begin(), '1');
+    }
+  }
+  std::string result = negative ? "-" : "";
+  result.append(kept, 0, kept.size() - places);
+  if (places > 0) {
+    result.push_back('.');
+    result.append(kept, kept.size() - places, places);
+  }
+  double rounded = 0;
+  std::from_chars(result.data(), result.data() + result.size(), rounded);
+  return rounded;
+}
+
+namespace {
+
+// A finite double as digits times a power of ten, from its shortest decimal text.
+struct DecimalValue {
+  __int128 digits = 0;
+  int exponent = 0;
+};
+
+bool ToDecimal(double v, DecimalValue& out) {
+  if (!std::isfinite(v)) return false;
+  char buffer[64];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::scientific);
+  if (written.ec != std::errc()) return false;
+  const std::string_view text(buffer, static_cast<std::size_t>(written.ptr - buffer));
+  const auto e = text.find('e');
+  int exponent = 0;
+  std::from_chars(text.data() + e + 1 + (text[e + 1] == '+' ? 1 : 0), text.data() + text.size(),
+                  exponent);
+  __int128 digits = 0;
+  int fractionDigits = 0;
+  bool afterPoint = false;
+  for (char c : text.substr(0, e)) {
+    if (c == '.') {
+      afterPoint = true;
+    } else if (c >= '0' && c <= '9') {
+      digits = digits * 10 + (c - '0');
+      if (afterPoint) ++fractionDigits;
+    }
+  }
+  out.digits = text.front() == '-' ? -digits : digits;
+  out.exponent = exponent - fractionDigits;
+  return true;
+}
+
+__int128 PowerOfTen(int n) {
+  __int128 p = 1;
+  while (n-- > 0) p *= 10;
+  return p;
+}
+
+}  // namespace
+
+double ExactDifference(double minuend, double subtrahend) {
+  DecimalValue a, b;
+  if (!ToDecimal(minuend, a) || !ToDecimal(subtrahend, b)) return minuend - subtrahend;
+  const int exponent = std::min(a.exponent, b.exponent);
+  // Shortest texts have at most 17 digits; 20 more places stay within 128 bits.
+  if (a.exponent - exponent > 20 || b.exponent - exponent > 20) return minuend - subtrahend;
+  __int128 difference =
+      a.digits * PowerOfTen(a.exponent - exponent) - b.digits * PowerOfTen(b.exponent - exponent);
+  const bool negative = difference < 0;
+  if (negative) difference = -difference;
+  std::string text;
+  do {
+    text.insert(text.begin(), static_cast<char>('0' + static_cast<int>(difference % 10)));
+    difference /= 10;
+  } while (difference != 0);
+  if (negative) text.insert(text.begin(), '-');
+  text.push_back('e');
+  text.append(std::to_string(exponent));
+  double result = 0;
+  std::from_chars(text.data(), text.data() + text.size(), result);
+  return result;
+}
+
+std::string OneLineKeyDescription(std::string_view keyDescription) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < keyDescription.size()) {
+    auto end = keyDescription.find("\r\n", start);
+    if (end == std::string_view::npos) end = keyDescription.size();
+    if (end > start) {
+      if (!out.empty()) out.push_back(' ');
+      out.append(keyDescription.substr(start, end - start));
+    }
+    start = end + 2;
+  }
+  return out;
+}
+
+void RecordDifference(const std::vector<DifferenceSink*>& sinks, const DifferenceRecord& record,
+                      bool firstInRow) {
+  for (DifferenceSink* sink : sinks) {
+    if (sink != nullptr) sink->RecordDifference(record, firstInRow);
+  }
+}
+
+void AddDifferenceLine(ProgressScreen& screen, std::string_view text, double amount) {
+  try {
+    std::vector<std::string>* list = screen.List1();
+    if (list == nullptr) return;  // a screen without a summary list: the lines go nowhere
+    if (amount == 0) {
+      list->push_back(std::string(kListIndent) + std::string(text));
+    } else {
+      bool found = false;
+      for (auto entry = list->rbegin(); entry != list->rend(); ++entry) {
+        const std::string& line = *entry;
+        if (line.rfind(kListIndent, 0) != 0) continue;
+        const auto tab = line.find('\t');
+        if (tab == std::string::npos) continue;
+        if (TrimBlanks(std::string_view(line).substr(0, tab)) != text) continue;
+        const std::size_t from = AdvanceCharacters(line, tab + 1, 3);
+        const std::size_t to = AdvanceCharacters(line, from, 30);
+        const double before = db::Value(line.substr(from, to - from)).AsDouble();
+        *entry = ListLine(text, before + amount);
+        found = true;
+        break;
+      }
+      if (!found) list->push_back(ListLine(text, amount));
+    }
+    screen.RefreshList1();
+  } catch (const std::exception&) {
+    // The summary list is a convenience for the user; losing a line must not stop a comparison.
+  }
+}
+
+bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomputed,
+                 db::Recordset& stored, int keyCount, int item, std::int32_t& storedRowCount,
+                 bool writeReport, bool correct, DifferenceRecord& record,
+                 const std::vector<DifferenceSink*>& sinks) {
+  if (storedRowCount == 0) storedRowCount = 100;
+
+  const auto& recFields = recomputed.Fields();
+  const auto& stoFields = stored.Fields();
+  const std::size_t keys = static_cast<std::size_t>(std::max(keyCount, 0));
+  const std::size_t columns = std::min(recFields.Count(), stoFields.Count());
+  const bool mayCorrect = correct && (item == 1 || item == 2 || item == 4);
+  const std::string& ledgerTable = ctx.CheckItems.LedgerTable[CheckItemTable::Index(item)];
+
+  // Names do not change from row to row: the relevance test once per column.
+  std::vector<bool> relevant(columns, true);
+  for (std::size_t i = keys; i < columns; ++i) {
+    relevant[i] = IsRelevantColumn(item, Upper(stoFields[i].Name()));
+  }
+
+  // Only the current row of each side is held.
+  std::vector<db::Value> recRow(recFields.Count());
+  std::vector<db::Value> stoRow(stoFields.Count());
+
+  std::int32_t differences = 0;
+  std::int32_t steps = 0;
+
+  while (true) {
+    const bool recEnd = recomputed.Eof();
+    const bool stoEnd = stored.Eof();
+    if (recEnd && stoEnd) break;
+    if (!recEnd) LoadRow(recomputed, recRow);
+    if (!stoEnd) LoadRow(stored, stoRow);
+
+    record.keyDescription.clear();
+    record.condition.clear();
+    record.keyCount = static_cast<std::int16_t>(keyCount);
+    std::string condition;
+    bool conditionBuilt = false;
+    bool conditionSplit = false;
+    std::string keyColumnList, keyValueList;
+    bool rowRecorded = false;
+
+    ++steps;
+    if (steps > storedRowCount) storedRowCount += 100;
+    screen.ShowProgress(static_cast<double>(steps) / storedRowCount * 100);
+
+    // A side at its end decides the mark before any key is read, also when there are no keys.
+    Mark mark = Mark::Matched;
+    if (recEnd || stoEnd) {
+      mark = recEnd ? Mark::B : Mark::A;
+    } else {
+      for (std::size_t j = 0; j < keys; ++j) {
+        const int c = CompareKeys(recRow.at(j), stoRow.at(j));
+        if (c != 0) {
+          mark = c < 0 ? Mark::A : Mark::B;
+          break;
+        }
+      }
+    }
+
+    for (std::size_t i = keys; i < columns; ++i) {
+      const db::Value& rv = recRow[i];
+      const db::Value& sv = stoRow[i];
+      bool roundsToZero = true;
+      if (mark == Mark::Matched) {
+        if (rv.IsNull() || sv.IsNull()) continue;
+        roundsToZero = DifferenceRoundsToZero(rv.AsDouble(), sv.AsDouble());
+      } else if (mark == Mark::A) {
+        if (rv.IsNull()) continue;
+        roundsToZero = DifferenceRoundsToZero(rv.AsDouble(), 0);
+      } else {
+        if (sv.IsNull()) continue;
+        roundsToZero = DifferenceRoundsToZero(sv.AsDouble(), 0);
+      }
+      if (roundsToZero || !relevant[i]) continue;
+      ++differences;
+
+      if (!conditionBuilt) {
+        conditionBuilt = true;
+        for (std::size_t j = 0; j < keys; ++j) {
+          const db::Field stoKey = stoFields[j];
+          const db::Field keyField = mark == Mark::A ? recFields[j] : stoKey;
+          const db::Value& value = mark == Mark::A ? recRow.at(j) : stoRow.at(j);
+          if (writeReport) {
+            std::string nameArgument = mark == Mark::A ? stoKey.Name() : std::string();
+            record.keyDescription +=
+                ctx.dictionary.Caption(Upper(stoKey.Name())) + "=" +
+                ctx.dictionary.GetFieldText(ctx.conn(), keyField, nameArgument).AsText() + "\r\n";
+          }
+          const std::string column = QualifyKeyColumn(ctx.CheckItems, recFields[j].Name(), item);
+          std::string term;
+          // A text value is always quoted, whatever the stored column's type says: written bare
+          // it would be read as SQL.
+          if (IsCharacterType(stoKey.Type()) || value.IsText()) {
+            term = column + "=" + QuoteSqlText(value.AsText());
+          } else if (value.AsDouble() != 0 || item != 5) {
+            term = column + "=" + value.AsText();
+          } else {
+            continue;  // item 5: a zero numeric key gives no term
+          }
+          if (!condition.empty()) condition += " AND ";
+          condition += term;
+        }
+      }
+
+      if (writeReport) {
+        record.condition = condition;
+        record.columnName = stoFields[i].Name();
+        const std::string& captionName =
+            mark == Mark::Matched ? recFields[i].Name() : stoFields[i].Name();
+        record.columnCaption = ctx.dictionary.Caption(Upper(FieldBaseName(captionName)));
+        record.storedValue = mark == Mark::A ? 0 : sv.AsDouble();
+        record.recomputedValue = mark == Mark::B ? 0 : rv.AsDouble();
+        record.columnIndex = static_cast<std::int16_t>(i);
+        RecordDifference(sinks, record, !rowRecorded);
+      }
+
+      if (mayCorrect) {
+        if (!conditionSplit) {
+          condition = SplitCondition(condition, keyColumnList, keyValueList);
+          conditionSplit = true;
+        }
+        const std::string& column = stoFields[i].Name();
+        std::string statement;
+        double listedAmount = 0;
+        if (mark == Mark::Matched) {
+          statement = "UPDATE " + ledgerTable + " SET " + column + "=" + rv.AsText() + " WHERE " +
+                      condition;
+          listedAmount = ExactDifference(sv.AsDouble(), rv.AsDouble());
+        } else if (mark == Mark::B) {
+          statement =
+              "UPDATE " + ledgerTable + " SET " + column + "=" + "0" + " WHERE " + condition;
+          listedAmount = sv.AsDouble();
+        } else {
+          statement = "INSERT INTO " + ledgerTable + "(" + keyColumnList + "," + column +
+                      ") VALUES (" + keyValueList + "," + rv.AsText() + ")";
+          listedAmount = -rv.AsDouble();
+        }
+        const bool stands = ExecuteSql(ctx, statement) && ctx.conn().RowsAffected() != 0;
+        if (!stands) {
+          AddDifferenceLine(screen,
+                            ctx.dictionary.Caption(Upper(FieldBaseName(recFields[i].Name()))),
+                            RoundHalfEven(listedAmount, 2));
+        }
+      }
+      rowRecorded = true;
+    }
+
+    if (mark != Mark::B) recomputed.MoveNext();
+    if (mark != Mark::A) stored.MoveNext();
+  }
+
+  if (differences > 0) {
+    AddDifferenceLine(screen, "检查并更新" + std::to_string(differences) + "笔差异!", 0);
+  }
+  return differences == 0;
+}
+
+}  // namespace tallyvet

@@ -1,0 +1,271 @@
+#include "ledger_engine/comparison.h"
+
+#include <exception>
+#include <memory>
+#include <optional>
+
+#include "ledger_engine/compare_rows.h"
+#include "ledger_engine/derivation.h"
+#include "ledger_engine/key_conditions.h"
+
+namespace tallyvet {
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+std::string Upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+// Every occurrence of `from` replaced, scanning on behind each replacement (the replacement may
+// itself contain `from`).
+std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  std::size_t start = 0;
+  while (true) {
+    const auto hit = text.find(from, start);
+    if (hit == std::string_view::npos) break;
+    out.append(text.substr(start, hit - start));
+    out.append(to);
+    start = hit + from.size();
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// Reads 1 to `maxDigits` digits at `p`; false when there is none.
+bool ReadNumber(std::string_view s, std::size_t& p, std::size_t maxDigits, int& value) {
+  const std::size_t start = p;
+  value = 0;
+  while (p < s.size() && IsDigit(s[p]) && p - start < maxDigits) {
+    value = value * 10 + (s[p] - '0');
+    ++p;
+  }
+  return p > start;
+}
+
+// Walks a result to its end once, so that fetching, the slow part of a run, happens while the
+// progress bar moves.
+void PreparationPass(db::Recordset& rs, ProgressStepper& stepper) {
+  while (!rs.Eof()) {
+    stepper.Step();
+    rs.MoveNext();
+  }
+}
+
+}  // namespace
+
+bool IsValidDate(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return false;
+  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+  std::size_t p = 0;
+  int year = 0, month = 0, day = 0;
+  if (!ReadNumber(text, p, 4, year) || p != 4) return false;
+  if (p >= text.size() || (text[p] != '-' && text[p] != '/')) return false;
+  const char separator = text[p++];
+  if (!ReadNumber(text, p, 2, month)) return false;
+  if (p >= text.size() || text[p] != separator) return false;
+  ++p;
+  if (!ReadNumber(text, p, 2, day) || p != text.size()) return false;
+  if (year < 1 || month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  const int last = month == 2 && leap ? 29 : kDays[month - 1];
+  return day <= last;
+}
+
+int KeyCountFromPositions(std::string_view positions) {
+  const std::size_t n = positions.size();
+  if (n >= 2 && IsDigit(positions[n - 2]) && IsDigit(positions[n - 1])) {
+    return (positions[n - 2] - '0') * 10 + (positions[n - 1] - '0');
+  }
+  if (n >= 1 && IsDigit(positions[n - 1])) return positions[n - 1] - '0';
+  return 0;
+}
+
+std::string DateConditionBeforeGroupBy(int item, const std::string& startDate,
+                                       const std::string& endDate) {
+  const std::string column = item == 6 ? "NVL(ItemActivity.strDate,' ')" : "strDate";
+  return " AND " + column + ">=" + QuoteSqlText(startDate) + " AND " + column +
+         "<=" + QuoteSqlText(endDate) + " GROUP BY";
+}
+
+std::string RecomputeStatement(std::string_view selectSql, std::string_view positions, int item,
+                               const std::string& startDate, const std::string& endDate) {
+  std::string sql(selectSql);
+  if (sql.find("ORDER BY") == std::string::npos) {
+    sql += " ORDER BY ";
+    sql += positions;
+  }
+  return ReplaceAll(Upper(sql), "GROUP BY", DateConditionBeforeGroupBy(item, startDate, endDate));
+}
+
+std::string StoredStatement(std::string_view insertColumns, std::string_view ledgerTable,
+                            const std::string& startDate, const std::string& endDate,
+                            std::string_view positions) {
+  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) +
+         " WHERE strDate>=" + QuoteSqlText(startDate) + " AND strDate<=" + QuoteSqlText(endDate) +
+         " ORDER BY " + std::string(positions);
+}
+
+std::string CountStatement(std::string_view ledgerTable, const std::string& startDate,
+                           const std::string& endDate) {
+  return "SELECT COUNT(*) FROM " + std::string(ledgerTable) +
+         " WHERE strDate>=" + QuoteSqlText(startDate) + " AND strDate<=" + QuoteSqlText(endDate);
+}
+
+std::string SectionHeading(std::string_view caption) {
+  const std::string rule(10, '=');
+  return rule + "差额明细（" + std::string(caption) + ")" + rule;
+}
+
+TextReportSink::TextReportSink(const ReportFile& report, ProgressScreen& screen)
+    : report_(report), screen_(screen) {
+  if (const auto* list = screen_.List1()) listBefore_ = *list;
+}
+
+std::string TextReportSink::DifferenceLine(const DifferenceRecord& record) {
+  const auto number = [](double v) { return db::FormatDouble(RoundHalfEven(v, 2)); };
+  return "    " + OneLineKeyDescription(record.keyDescription) + "  " + record.columnCaption +
+         "  汇总数：" + number(record.storedValue) + "  明细数：" + number(record.recomputedValue) +
+         "  差额：" + number(ExactDifference(record.storedValue, record.recomputedValue)) + kCrLf;
+}
+
+void TextReportSink::RecordDifference(const DifferenceRecord& record, bool /*firstInRow*/) {
+  report_.AppendReportText(DifferenceLine(record));
+}
+
+void TextReportSink::EndItem(int /*item*/) {
+  const auto* list = screen_.List1();
+  if (list == nullptr) return;
+  // The list runs on over the items of a run: the section gets what this item added or changed.
+  std::string text;
+  for (std::size_t k = 0; k < list->size(); ++k) {
+    if (k >= listBefore_.size() || (*list)[k] != listBefore_[k]) text += (*list)[k] + kCrLf;
+  }
+  listBefore_ = *list;
+  if (!text.empty()) report_.AppendReportText(text);
+}
+
+std::int32_t CountLedgerRows(HostContext& ctx, int item, const std::string& startDate,
+                             const std::string& endDate) {
+  const std::string& table = ctx.CheckItems.LedgerTable[CheckItemTable::Index(item)];
+  auto rs = ctx.conn().OpenResultset(CountStatement(table, startDate, endDate), 3);
+  std::int32_t count = 0;
+  if (!rs->Eof()) count = static_cast<std::int32_t>(rs->Fields()[0].Value().AsInteger());
+  rs->Close();
+  return count;
+}
+
+bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& report, int item,
+                   std::string startDate, const std::string& endDate, bool writeReport,
+                   bool correct, const std::vector<DifferenceSink*>& sinks, std::string* error) {
+  if (error != nullptr) error->clear();
+
+  std::optional<TextReportSink> textSink;
+  std::vector<DifferenceSink*> runSinks;
+  if (writeReport) {
+    textSink.emplace(report, screen);
+    runSinks.push_back(&*textSink);
+  }
+  runSinks.insert(runSinks.end(), sinks.begin(), sinks.end());
+
+  bool headingWritten = false;
+  const auto writeHeading = [&] {
+    report.AppendReportText(SectionHeading(screen.ItemCaption(item - 1)));
+    headingWritten = true;
+    report.AppendReportText(kCrLf);
+  };
+
+  bool agreed = false;
+  try {
+    ProgressStepper stepper(screen);
+    stepper.Reset();
+    screen.SetNotes("正在准备数据.....");
+
+    CheckItemTable& items = ctx.CheckItems;
+    const std::size_t index = CheckItemTable::Index(item);
+    const std::string ledgerTable = Upper(items.LedgerTable[index]);
+    if (item == 4 && !IsValidDate(startDate)) startDate = ctx.AccountStartDate;
+
+    std::string keyColumns, positions;
+    GetKeyColumns(items, item, keyColumns, positions);
+    const int keyCount = KeyCountFromPositions(positions);
+
+    auto recomputed = ctx.conn().OpenResultset(
+        RecomputeStatement(items.SelectSql[index], positions, item, startDate, endDate), 3, 3);
+    PreparationPass(*recomputed, stepper);
+    std::string unused;
+    items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
+
+    auto stored = ctx.conn().OpenResultset(
+        StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions), 3,
+        3);
+    PreparationPass(*stored, stepper);
+    recomputed->MoveFirst();
+    stored->MoveFirst();
+
+    if (writeReport) writeHeading();
+    screen.SetNotes("检查明细数据差异.....");
+
+    DifferenceRecord record;
+    record.item = static_cast<std::int16_t>(item);
+    record.spare = 0;
+    std::int32_t storedRowCount = CountLedgerRows(ctx, item, startDate, endDate);
+    agreed = CompareRows(ctx, screen, *recomputed, *stored, keyCount, item, storedRowCount,
+                         writeReport, correct, record, runSinks);
+    recomputed->Close();
+    stored->Close();
+  } catch (const std::exception& e) {
+    // A run that stops is not clean, and unlike a run with differences it says why: in the
+    // item's section of the report and to the caller.
+    agreed = false;
+    if (error != nullptr) *error = e.what();
+    if (writeReport) {
+      try {
+        if (!headingWritten) writeHeading();
+        report.AppendReportText(std::string("    对账出错：") + e.what() + kCrLf);
+      } catch (const std::exception&) {
+        // The report cannot take the message either; the caller still has it in `error`.
+      }
+    }
+  }
+
+  for (DifferenceSink* sink : runSinks) {
+    if (sink == nullptr) continue;
+    try {
+      sink->EndItem(item);
+    } catch (const std::exception& e) {
+      // A sink that cannot close its item leaves the run unfinished in its output.
+      agreed = false;
+      if (error != nullptr && error->empty()) *error = e.what();
+    }
+  }
+  return agreed;
+}
+
+bool RunComparison(HostContext& ctx, ProgressScreen& screen, const ReportFile& report, int item,
+                   const std::string& startDate, const std::string& endDate, bool writeReport,
+                   bool correct, const std::vector<DifferenceSink*>& sinks, std::string* error) {
+  if (!writeReport) {
+    return CompareLedger(ctx, screen, report, item, startDate, endDate, false, correct, sinks,
+                         error);
+  }
+  report.WriteReportHeader(ctx);
+  const bool agreed =
+      CompareLedger(ctx, screen, report, item, startDate, endDate, true, correct, sinks, error);
+  report.WriteReportFooter();
+  return agreed;
+}
+
+}  // namespace tallyvet

@@ -1,0 +1,364 @@
+#include "ledger_engine/derivation.h"
+
+#include <vector>
+
+#include "ledger_engine/check_items.h"
+#include "ledger_engine/key_conditions.h"
+
+namespace tallyvet {
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool EndsWith(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// The row's source line exactly as stored: case, blanks and its line break kept.
+std::string SourceText(const db::Recordset& rs) {
+  return rs.Fields()["Text"].Value().AsText();
+}
+
+// Without its last character (the line break the stored source ends every line with).
+std::string DropLastChar(std::string text) {
+  if (!text.empty()) text.pop_back();
+  return text;
+}
+
+std::string SourceQuery(const HostContext& ctx, std::string_view objectName) {
+  return "SELECT Text FROM ALL_SOURCE WHERE OWNER=" + QuoteSqlText(UpperAscii(ctx.user)) +
+         " AND NAME='" + std::string(objectName) + "' ORDER BY LINE";
+}
+
+// Called for every return of NextSourceStatement that found a statement.
+using StatementHandler = void (*)(db::Recordset& rs, CheckItemTable& items, int item,
+                                  const std::string& keyword, std::string& pending);
+
+// Reads one stored object: a walk to the end to move the progress bar while the rows arrive, then
+// one scan from the first row that hands every statement after a known header to `onStatement`.
+void ScanSource(HostContext& ctx, ProgressScreen& screen, std::string_view objectName,
+                StatementHandler onStatement) {
+  auto rs = ctx.conn().OpenResultset(SourceQuery(ctx, objectName), 3, 3);
+  ProgressStepper stepper(screen);
+  std::size_t rows = 0;
+  while (!rs->Eof()) {
+    stepper.Step();
+    rs->MoveNext();
+    ++rows;
+  }
+  if (rows > 0) {
+    rs->MoveFirst();
+    int item = 0;
+    std::string keyword;
+    std::string pending;
+    while (!rs->Eof()) {
+      stepper.Step();
+      NextSourceStatement(*rs, ctx.CheckItems, item, keyword, pending);
+      if (!keyword.empty()) onStatement(*rs, ctx.CheckItems, item, keyword, pending);
+      if (!rs->Eof()) rs->MoveNext();
+    }
+  }
+  rs->Close();
+}
+
+// The derived SELECT is cut from a function that works on one date range; opening the range to
+// every date (and dropping the function's own ordering) lets the callers narrow it as they need.
+std::string OpenDateRange(std::string sql) {
+  sql = ReplaceAll(sql, "P_BEGINDATE", "' '");
+  sql = ReplaceAll(sql, "P_ENDDATE", "'9999-12-31'");
+  if (const auto cut = sql.find("ORDER BY"); cut != std::string::npos) sql.erase(cut);
+  return sql;
+}
+
+void OnGoodsStatement(db::Recordset& rs, CheckItemTable& items, int item,
+                      const std::string& keyword, std::string& pending) {
+  if (item < 1 || item > 3) return;
+  const std::size_t i = CheckItemTable::Index(item);
+  // Only the first accepted statement of each kind counts; a later one is left unread, and its
+  // pending SELECT line carries over to whichever collection runs next.
+  if (keyword == "SELECT" && items.SelectSql[i].empty()) {
+    items.SelectSql[i] = UpperAscii(CollectSourceStatement(rs, "SELECT", ";", pending));
+  } else if (keyword == "INSERT" && items.InsertColumns[i].empty()) {
+    items.InsertColumns[i] = UpperAscii(CollectSourceStatement(rs, "(", ")", pending));
+  }
+}
+
+void OnAccountStatement(db::Recordset& rs, CheckItemTable& items, int item,
+                        const std::string& keyword, std::string& pending) {
+  if (item < 4 || item > 6) return;
+  const std::size_t i = CheckItemTable::Index(item);
+  // The last SELECT of the function decides, even when it empties the slot again.
+  if (keyword == "SELECT") {
+    items.SelectSql[i] = UpperAscii(CollectSourceStatement(rs, "SELECT", ";", pending));
+  } else if (keyword == "INSERT" && items.InsertColumns[i].empty()) {
+    items.InsertColumns[i] = UpperAscii(CollectSourceStatement(rs, "(", ")", pending));
+  }
+}
+
+// Item 5's select and group lists: the item 4 keys with the receivable/payable detail's own
+// expressions for the flagged analysis columns, the account and the source organisation.
+struct KeyReplacement {
+  const char* column;
+  const char* selectAs;
+  const char* groupBy;
+};
+
+constexpr KeyReplacement kReceivableKeys[] = {
+    {"LNGDEPARTMENTID", "DECODE(blnisDepartment,1,lngDepartmentID,0) As lngDepartmentID",
+     "DECODE(blnisDepartment,1,lngDepartmentID,0)"},
+    {"LNGEMPLOYEEID", "DECODE(blnisEmployee,1,lngEmployeeID,0) As lngEmployeeID",
+     "DECODE(blnisEmployee,1,lngEmployeeID,0)"},
+    {"LNGCLASSID1", "DECODE(blnisClass1,1,lngClassID1,0) As lngClassID1",
+     "DECODE(blnisClass1,1,lngClassID1,0)"},
+    {"LNGCLASSID2", "DECODE(blnisClass2,1,lngClassID2,0) As lngClassID2",
+     "DECODE(blnisClass2,1,lngClassID2,0)"},
+    {"LNGACCOUNTID", "QARAPDETAIL1.LNGACCOUNTID AS LNGACCOUNTID", "QARAPDETAIL1.LNGACCOUNTID"},
+    {"LNGSOURCEORGANIZATIONID", "LNGORGANIZATIONID LNGSOURCEORGANIZATIONID", "LNGORGANIZATIONID"},
+};
+
+void BuildReceivableItem(CheckItemTable& items, const std::string& keys) {
+  std::string selectList = keys;
+  std::string groupList = keys;
+  for (const KeyReplacement& r : kReceivableKeys) {
+    selectList = ReplaceAll(selectList, r.column, r.selectAs);
+    groupList = ReplaceAll(groupList, r.column, r.groupBy);
+  }
+  selectList +=
+      ",SUM(DECODE(QARAPDetail1.intDirection,1,1,0)*dblAmount*QARAPDetail1.intDirection) "
+      "dblUnVoucherDebit"
+      ",SUM(DECODE(QARAPDetail1.intDirection,1,0,1)*dblAmount*QARAPDetail1.intDirection) "
+      "dblUnVoucherCredit"
+      ",SUM(DECODE(QARAPDetail1.intDirection,1,1,0)*dblCurrAmount*QARAPDetail1.intDirection) "
+      "dblCurrencyUnVoucherDebit"
+      ",SUM(DECODE(QARAPDetail1.intDirection,1,0,1)*dblCurrAmount*QARAPDetail1.intDirection) "
+      "dblCurrencyUnVoucherCredit";
+  const std::size_t i = CheckItemTable::Index(5);
+  items.KeyColumns[i] = keys;
+  items.SelectSql[i] =
+      UpperAscii("SELECT " + selectList + " " + "FROM QARAPDetail1,Account " +
+                 "WHERE QARAPDetail1.lngAccountID=Account.lngAccountID " + "GROUP BY " + groupList);
+  items.InsertColumns[i] = UpperAscii(keys + ",dblUnVoucherDebit" + ",dblUnVoucherCredit" +
+                                      ",dblCurrencyUnVoucherDebit" + ",dblCurrencyUnVoucherCredit");
+}
+
+void BuildVoucherItem(CheckItemTable& items) {
+  const std::size_t i = CheckItemTable::Index(6);
+  items.InsertColumns[i] = UpperAscii("strDate,lngVoucherSourceID,intVoucherNo,dblAmount");
+  items.KeyColumns[i] = UpperAscii("strDate,lngVoucherSourceID,intVoucherNo");
+  // Documents without a voucher get the voucher source their activity type would have produced;
+  // receipt types 30 and 31 count twice.
+  items.SelectSql[i] = UpperAscii(
+      std::string("SELECT nvl(Voucher.strDate,' '),DECODE(nvl(Voucher.lngVoucherID,0),0,"
+                  "DECODE(lngActivityTypeID,1,9,2,9,3,9,7,9,11,12,13,12,15,12,16,12,11),"
+                  "lngVoucherSourceID),nvl(Voucher.strDate || strVoucherTypeName || "
+                  "Lpad(intVoucherNO,4,'0'),' '),Sum((dblCostAmount+dblexpenseamount)*"
+                  "DECODE(lngReceiptTypeID,30,2,31,2,1)) dblAmount ") +
+      "FROM itemactivity, itemActivityDetail,Voucher,VoucherType,Item,ItemNature " +
+      "Where itemactivity.lngActivityid = itemActivityDetail.lngActivityid " +
+      "AND itemActivity.lngVoucherID1=Voucher.lngVoucherID(+) " +
+      "AND ItemActivityDetail.lngItemID=Item.lngItemID " +
+      "AND Item.lngItemNatureID=ItemNature.lngItemNatureID " + "AND strItemCategory='1' " +
+      "AND Voucher.lngVoucherTypeId=VoucherType.lngVoucherTypeID(+) " +
+      "AND lngactivitytypeid NOT IN (7,18,4) " +
+      "GROUP BY Voucher.strDate,DECODE(nvl(Voucher.lngVoucherID,0),0,DECODE(lngActivityTypeID,"
+      "1,9,2,9,3,9,7,9,11,12,13,12,15,12,16,12,11),lngVoucherSourceID),Voucher.strDate || "
+      "strVoucherTypeName || Lpad(intVoucherNO,4,'0')");
+}
+
+// Removes the last summed column of the SELECT list and the separator before it.
+void DropLastSummedColumn(std::string& sql) {
+  const auto sum = sql.rfind("SUM(");
+  const auto from = sql.find("FROM");
+  if (sum == std::string::npos || from == std::string::npos) return;
+  // Everything before the character that precedes "SUM(", then without the ",<line break>"
+  // that closed the previous column.
+  std::string head = TrimBlanks(std::string_view(sql).substr(0, sum >= 1 ? sum - 1 : 0));
+  head.resize(head.size() >= 2 ? head.size() - 2 : 0);
+  sql = head + " " + sql.substr(from);
+}
+
+}  // namespace
+
+void NextSourceStatement(db::Recordset& rs, const CheckItemTable& items, int& item,
+                         std::string& keyword, std::string& pending) {
+  keyword.clear();
+  while (!rs.Eof()) {
+    const std::string raw = UpperAscii(TrimBlanks(SourceText(rs)));
+    const std::string line = DropLastChar(raw);
+    for (int candidate = 1; candidate <= 6; ++candidate) {
+      const std::string& header = items.FunctionHeader[CheckItemTable::Index(candidate)];
+      if (!header.empty() && line == header) item = candidate;
+    }
+    // Every statement after a header belongs to that header's item until the next header.
+    if (item > 0) {
+      if (StartsWith(line, "SELECT")) {
+        keyword = "SELECT";
+        pending = raw;
+        return;
+      }
+      if (StartsWith(line, "INSERT")) {
+        keyword = "INSERT";
+        return;
+      }
+    }
+    rs.MoveNext();
+  }
+}
+
+std::string CollectSourceStatement(db::Recordset& rs, std::string_view startMarker,
+                                   std::string_view endMarker, std::string& pending) {
+  std::string result;
+  bool started = false;
+  bool ended = false;
+  int sumLines = 0;
+  while (!rs.Eof()) {
+    std::string raw;
+    if (!pending.empty()) {
+      raw = std::move(pending);
+      pending.clear();
+    } else {
+      raw = SourceText(rs);
+    }
+    std::string line = TrimBlanks(DropLastChar(UpperAscii(TrimBlanks(raw))));
+
+    if (StartsWith(line, startMarker) || EndsWith(line, startMarker)) {
+      // A line that ends with the opening marker ("SELECT" alone, "INSERT INTO T (") carries
+      // nothing of the statement itself.
+      if (EndsWith(line, startMarker)) {
+        line.clear();
+        raw.clear();
+      }
+      if (startMarker == "(") {
+        line = ReplaceAll(line, "(", "");
+        raw = ReplaceAll(raw, "(", "");
+      }
+      started = true;
+    }
+    if (StartsWith(line, "SUM")) ++sumLines;
+    if (!line.empty() && EndsWith(line, endMarker)) {
+      line = ReplaceAll(line, endMarker, "");
+      raw = ReplaceAll(raw, endMarker, "");
+      ended = true;
+    }
+    if (!line.empty() && started) result += raw;
+    if (ended) break;
+    rs.MoveNext();
+  }
+  // A ledger SELECT sums at least three columns; anything less is some other query of the function.
+  if (startMarker == "SELECT" && sumLines < 3) return {};
+  return result;
+}
+
+void DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen) {
+  ScanSource(ctx, screen, "MDLITEM", OnGoodsStatement);
+  CheckItemTable& items = ctx.CheckItems;
+  // A ledger row without a position group is kept under group 0.
+  std::string& itemLedger = items.SelectSql[CheckItemTable::Index(1)];
+  itemLedger = ReplaceAll(itemLedger, ",POSITION.LNGPOSITIONGROUPID,",
+                          ",NVL(POSITION.LNGPOSITIONGROUPID,0),");
+  for (int item = 1; item <= 3; ++item) {
+    std::string& sql = items.SelectSql[CheckItemTable::Index(item)];
+    sql = OpenDateRange(sql);
+  }
+}
+
+void DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen) {
+  ScanSource(ctx, screen, UpperAscii("ChangeAllAccount_From_Voucher"), OnAccountStatement);
+  CheckItemTable& items = ctx.CheckItems;
+  std::string& generalLedger = items.SelectSql[CheckItemTable::Index(4)];
+  generalLedger = OpenDateRange(generalLedger);
+
+  std::string keys;
+  std::string positions;
+  GetKeyColumns(items, 4, keys, positions);
+  keys = UpperAscii(keys);
+  BuildReceivableItem(items, keys);
+  BuildVoucherItem(items);
+}
+
+void GetKeyColumns(const CheckItemTable& items, int item, std::string& columns,
+                   std::string& positions) {
+  columns.clear();
+  positions.clear();
+  const std::size_t i = CheckItemTable::Index(item);
+  if (!items.KeyColumns[i].empty()) {
+    columns = items.KeyColumns[i];
+    if (item == 6) {
+      positions = "1,2,3";
+    } else if (item == 5) {
+      // Item 5 has one key column more for each organisation column of the general ledger.
+      positions = columns.find("LNGORGANIZATIONID") != std::string::npos ? "1,2,3,4,5,6,7,8,9,10"
+                                                                         : "1,2,3,4,5,6,7,8";
+    }
+    return;
+  }
+
+  const std::string& sql = items.SelectSql[i];
+  const auto groupBy = sql.find("GROUP BY");
+  // Without a GROUP BY the SELECT names no keys.
+  if (groupBy == std::string::npos) return;
+  // The list starts after "GROUP BY" and the one character that follows it.
+  std::string list = groupBy + 9 <= sql.size() ? sql.substr(groupBy + 9) : std::string();
+  if (const auto orderBy = list.find("ORDER BY"); orderBy != std::string::npos) {
+    list.erase(orderBy);
+  }
+
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  for (auto comma = list.find(','); comma != std::string::npos; comma = list.find(',', start)) {
+    pieces.push_back(list.substr(start, comma - start));
+    start = comma + 1;
+  }
+  pieces.push_back(list.substr(start));
+
+  int position = 0;
+  for (std::size_t p = 0; p < pieces.size(); ++p) {
+    const std::string& piece = pieces[p];
+    if (piece.empty()) continue;
+    const auto dot = piece.find('.');
+    columns += dot == std::string::npos ? piece : piece.substr(dot + 1);
+    positions += std::to_string(++position);
+    if (p + 1 < pieces.size()) {
+      columns += ',';
+      positions += ',';
+    }
+  }
+}
+
+std::string MatchInsertColumns(const db::Recordset& rs, const CheckItemTable& items, int item,
+                               std::string& sql) {
+  const std::size_t i = CheckItemTable::Index(item);
+  // Items 5 and 6 are built here with their lists already in the SELECT's order.
+  if (item == 5 || item == 6) return items.InsertColumns[i];
+
+  const std::string& insertColumns = items.InsertColumns[i];
+  const std::size_t count = rs.Fields().Count();
+  std::string result;
+  bool first = true;
+  for (std::size_t f = 0; f < count; ++f) {
+    const std::string& name = rs.Fields()[f].Name();
+    std::string column;
+    if (insertColumns.find(name) != std::string::npos) {
+      column = name;
+    } else if (name == "NVL(POSITION.LNGPOSITIONGROUPID,0)") {
+      column = "LNGPOSITIONGROUPID";
+    } else if (name == "DBLBORROWPURCHASEDAMOUNT") {
+      // The host's function selects this column under a misspelt alias.
+      column = "DBLBORROWPURCHASEAMOUNT";
+    } else {
+      // The ledger has no column for this field or any after it: the SELECT loses as many
+      // trailing summed columns, so that the INSERT's columns and values still line up.
+      for (std::size_t k = count - f; k > 0; --k) DropLastSummedColumn(sql);
+      return result;
+    }
+    if (!first) result += ',';
+    result += column;
+    first = false;
+  }
+  return result;
+}
+
+}  // namespace tallyvet

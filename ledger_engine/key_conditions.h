@@ -1,0 +1,44 @@
+// Key conditions: "COLUMN=value" terms joined by " AND ", text values in single quotes.
+//
+// A difference is located by the values of its row's key columns. The comparison writes that
+// location as a source-side condition (column names qualified as in the item's recompute SQL, so
+// it can be added to that SQL to find the documents behind it) and turns it into the ledger-side
+// condition and the column and value lists of a correction. All comparisons here are exact and
+// case-sensitive unless a call says it upper-cases.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "shell/host_context.h"
+
+namespace tallyvet {
+
+// A text value as a SQL literal: in single quotes, embedded quotes doubled (O'Brien ->
+// 'O''Brien'). Every text value that goes into a condition or a value list goes through here.
+std::string QuoteSqlText(std::string_view text);
+
+// The column name with the table qualifier it carries in the item's SelectSql (LNGITEMID ->
+// ITEMACTIVITYDETAIL.LNGITEMID), or the name unchanged when the SQL does not hold the upper-cased
+// name right after a "." or the qualifier would be empty (an alias ending in "0", as T0, gives
+// none). Requires item 1 to 6 (std::out_of_range otherwise).
+std::string QualifyKeyColumn(const CheckItemTable& items, std::string_view columnName, int item);
+
+// The ledger-side form of a source-side condition: qualifiers and NVL(...,0) wrappers dropped
+// from the column names, everything else kept as written. Fills the key column and key value
+// lists, items joined by "," (both emptied first). A quoted value stays whole in the list,
+// blanks, "=" and doubled quotes included; a single-blank value ' ' after the first keeps the
+// separator behind it (15,' ' ,'2003-01-05'). An empty condition gives empty results.
+std::string SplitCondition(std::string_view condition, std::string& keyColumns,
+                           std::string& keyValues);
+
+// When `name` occurs twice or more in `list`: the list with every occurrence after the first
+// replaced by `replacement`; otherwise the list unchanged.
+std::string ReplaceRepeatedName(std::string_view list, std::string_view name,
+                                std::string_view replacement);
+
+// SUM(DBLAMOUNT) -> DBLAMOUNT (the text after the first "(" less the name's last character); a
+// name without "(" unchanged. Throws std::invalid_argument when "(" is the name's last character.
+std::string FieldBaseName(std::string_view columnName);
+
+}  // namespace tallyvet

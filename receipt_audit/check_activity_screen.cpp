@@ -1,0 +1,418 @@
+#include "receipt_audit/check_activity_screen.h"
+
+#include <exception>
+#include <utility>
+
+#include "db/error.h"
+#include "ledger_engine/check_items.h"
+#include "ledger_engine/derivation.h"
+#include "ledger_engine/reregistration.h"
+
+namespace tallyvet::receipt_audit {
+
+namespace {
+
+constexpr const char* kErrorTitle = "错误";
+constexpr const char* kAdjustingNotes = "正在调整数据....";
+constexpr const char* kAverageCostNotes = "正在更新平均成本....";
+constexpr const char* kReRegisterNotes = "正在登记库存账表....";
+constexpr const char* kStockKind = "库存";
+constexpr const char* kOpenEnd = "9999-12-31";
+constexpr const char* kCrLf = "\r\n";
+
+// Header texts as the design pads them; the padding only sizes the columns.
+constexpr std::array<const char*, kGridColumns> kHeaderTexts = {
+    "", "", "项目", "成本金额", "平均成本", "差额", "调整"};
+constexpr std::array<int, kGridColumns> kHeaderPadding = {0, 0, 36, 6, 5, 12, 0};
+
+// Twips a character takes in the grid's 9 pt font: blanks and Latin letters half of a Chinese one.
+constexpr int kNarrowCharWidth = 90;
+constexpr int kWideCharWidth = 180;
+constexpr int kCellMargins = 120;
+
+// The first `count` characters (not bytes) of a UTF-8 text.
+std::string FirstCharacters(const std::string& text, std::size_t count) {
+  std::size_t pos = 0;
+  for (std::size_t n = 0; n < count && pos < text.size(); ++n) {
+    ++pos;
+    while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) ++pos;
+  }
+  return text.substr(0, pos);
+}
+
+// The database's own message where there is one.
+std::string MessageOf(const std::exception& e) {
+  if (const auto* dbError = dynamic_cast<const db::Error*>(&e)) return dbError->message();
+  return e.what();
+}
+
+}  // namespace
+
+void CheckGrid::SetRows(int rows) {
+  const auto n = static_cast<std::size_t>(rows < 0 ? 0 : rows);
+  const int height = rowHeights.empty() ? kHeaderRowHeight : rowHeights.front();
+  cells.resize(n);
+  rowHeights.resize(n, height);
+}
+
+int DesignedColumnWidth(int column) {
+  const std::string text = kHeaderTexts.at(static_cast<std::size_t>(column));
+  int width = kCellMargins + kHeaderPadding.at(static_cast<std::size_t>(column)) * kNarrowCharWidth;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c & 0xC0) == 0x80) continue;  // continuation byte
+    width += c < 0x80 ? kNarrowCharWidth : kWideCharWidth;
+  }
+  return width;
+}
+
+CheckActivityScreen::CheckActivityScreen(HostContext& ctx, MessageBox& messages)
+    : ctx_(ctx), messages_(messages) {
+  grid_.rowHeights = {kHeaderRowHeight};
+  grid_.cells.resize(1);
+  grid_.SetRows(2);
+  for (int c = 0; c < kGridColumns; ++c) {
+    grid_.cells[0][static_cast<std::size_t>(c)] = kHeaderTexts[static_cast<std::size_t>(c)];
+    grid_.colWidths[static_cast<std::size_t>(c)] = DesignedColumnWidth(c);
+  }
+  buttons_ = {CommandButton{kCaptionStartCheck, true}, CommandButton{"退出", true},
+              CommandButton{"全选", true}};
+  progress_.SetNotes("准备数据...");
+}
+
+CheckActivityScreen::~CheckActivityScreen() = default;
+
+void CheckActivityScreen::Form_Load() {
+  InitCheckItems(ctx_);
+  ShowAccountInfo();
+}
+
+void CheckActivityScreen::ShowAccountInfo() {
+  lblUser_ = "用户名:" + ctx_.user;
+  try {
+    auto rs = ctx_.conn().OpenResultset("SELECT strUserName,strver FROM Business", 3);
+    if (!rs->Eof()) {
+      lblUser_ += "    账套名:" + rs->Fields()["strUserName"].Value().AsText();
+      accountSetVersion_ = FirstCharacters(rs->Fields()["strVer"].Value().AsText(), 4);
+    }
+    rs->Close();
+  } catch (const std::exception&) {
+    // The screen opens all the same: the labels keep what they got, and an unread version counts
+    // as one other than "8.10".
+  }
+  Repaint(Part::Labels);
+}
+
+void CheckActivityScreen::cmdRpt_Click(int index) {
+  if (closed_) return;
+  switch (index) {
+    case 0: {
+      buttons_[0].enabled = false;
+      Repaint(Part::Buttons);
+      if (buttons_[0].caption == kCaptionStartCheck) {
+        hourglass_ = true;
+        Repaint(Part::Pointer);
+        if (yield_) yield_();
+        const bool ok = RunChecks();
+        buttons_[0].caption = ok ? kCaptionStartAdjust : kCaptionStartCheck;
+        hourglass_ = false;
+        buttons_[0].enabled = true;
+        Repaint(Part::Pointer);
+        Repaint(Part::Buttons);
+      } else if (buttons_[0].caption == kCaptionStartAdjust) {
+        hourglass_ = true;
+        Repaint(Part::Pointer);
+        lastAdjustment_ = RunCostAdjustment();
+        // One screen adjusts at most once: the button stays disabled.
+        buttons_[0].caption = kCaptionAdjustDone;
+        hourglass_ = false;
+        Repaint(Part::Pointer);
+        Repaint(Part::Buttons);
+      }
+      break;
+    }
+    case 1:
+      Form_Unload();
+      break;
+    case 2:
+      ToggleMarks();
+      break;
+    default:
+      break;
+  }
+}
+
+void CheckActivityScreen::Form_Unload() {
+  if (closed_) return;
+  // The check item table stays as it is; only the dictionary belongs to this screen's run.
+  ctx_.dictionary.Release();
+  closed_ = true;
+  if (close_) close_();
+}
+
+void CheckActivityScreen::ToggleMarks() {
+  for (int r = 1; r < grid_.Rows(); ++r) {
+    auto& row = grid_.cells[static_cast<std::size_t>(r)];
+    if (row[0].empty()) continue;
+    row[6] = row[6].empty() ? kMark : "";
+  }
+  Repaint(Part::Grid);
+}
+
+void CheckActivityScreen::SetNotes(const std::string& caption) {
+  progress_.SetNotes(caption);
+  Repaint(Part::Notes);
+}
+
+void CheckActivityScreen::ShowProgress(double percent) {
+  // Progress is a side show: a failing repaint must never stop the work that reports it.
+  try {
+    if (progress_.ShowProgress(percent)) Repaint(Part::Notes);
+    Repaint(Part::Progress);
+  } catch (...) {
+  }
+}
+
+void CheckActivityScreen::SetHeight(int height) {
+  height_ = height;
+  Repaint(Part::Layout);
+}
+
+bool CheckActivityScreen::RunChecks() {
+  lastError_.clear();
+  findings_.clear();
+  grid_.SetRows(2);
+  // Row 1 is emptied too: left over from an earlier run it would be adjusted although no check
+  // flagged it this time.
+  grid_.cells[1] = {};
+  grid_.rowHeights[1] = grid_.rowHeights[0];
+  earliestDate_ = kNoEarliestDate;
+  int nextRow = 1;
+  grid_.colWidths[0] = 0;
+  grid_.colWidths[1] = 800;
+  grid_.colWidths[2] = DesignedColumnWidth(2) - 800;
+  SetHeight(kHeightWorking);
+  notesVisible_ = true;
+  progress_.SetValue(0);
+  progressVisible_ = true;
+  Repaint(Part::Progress);
+  Repaint(Part::Grid);
+
+  bool ok = true;
+  try {
+    ProgressStepper stepper(*this);  // the noted time carries over from one check to the next
+    for (const ReceiptCheck& check : ReceiptChecks(accountSetVersion_)) {
+      if (!check.notesCaption.empty()) SetNotes(std::string(check.notesCaption));
+      RunOneCheck(check, stepper, nextRow);
+    }
+  } catch (const std::exception& e) {
+    // The screen reports a stopped run only through its caption going back to "开始检查"; the
+    // message is kept for callers that can show it.
+    lastError_ = e.what();
+    ok = false;
+  }
+  SetHeight(kHeightResting);
+  return ok;
+}
+
+void CheckActivityScreen::RunOneCheck(const ReceiptCheck& check, ProgressStepper& stepper,
+                                      int& nextRow) {
+  db::Connection& conn = ctx_.conn();
+  auto rs = conn.OpenResultset(check.sql, 3, 3);
+  const bool hasRows = !rs->Eof();
+  // First pass: only moves the bar, so that a long fetch shows life before the grid fills.
+  while (!rs->Eof()) {
+    stepper.Step();
+    rs->MoveNext();
+  }
+  if (hasRows) {
+    rs->MoveFirst();
+    const db::FieldList& fields = rs->Fields();
+    const db::Field idField = fields["lngActivityDetailID"];
+    const db::Field dateField = fields["strDate"];
+    const db::Field receiptTypeField = fields["lngReceiptTypeID"];
+    const db::Field receiptNoField = fields["ReceiptNo"];
+    const db::Field itemField = fields["lngItemID"];
+    const db::Field positionField = fields["lngPositionID"];
+    const db::Field costField = fields["dblCostAmount"];
+    const db::Field secondField = fields[check.secondAmount];
+    while (!rs->Eof()) {
+      StepProgress();
+      CheckFinding finding;
+      finding.kind = std::string(check.kind);
+      finding.strDate = dateField.Value().AsText();
+      if (finding.strDate < earliestDate_) earliestDate_ = finding.strDate;
+
+      // Each lookup starts from an empty field name, so the field's own name picks the table.
+      std::string name;
+      finding.receiptType = ctx_.dictionary.GetFieldText(conn, receiptTypeField, name).AsText();
+      finding.receiptNo = receiptNoField.Value().AsText();
+      name.clear();
+      finding.itemCode = ctx_.dictionary.GetFieldText(conn, itemField, name).AsText();
+      name.clear();
+      finding.positionCode = ctx_.dictionary.GetFieldText(conn, positionField, name).AsText();
+      finding.lngReceiptTypeID = receiptTypeField.Value().AsText();
+      finding.lngItemID = itemField.Value().AsText();
+      finding.lngPositionID = positionField.Value().AsText();
+      std::string description;
+      description.reserve(128);
+      description.append("日期=").append(finding.strDate).append(kCrLf);
+      description.append("业务类型=").append(finding.receiptType).append(kCrLf);
+      description.append("单据号=").append(finding.receiptNo).append(kCrLf);
+      description.append("物品=").append(finding.itemCode).append(kCrLf);
+      description.append("货位=").append(finding.positionCode).append(kCrLf);
+
+      if (grid_.Rows() < nextRow + 1) grid_.SetRows(nextRow + 1);
+      const auto r = static_cast<std::size_t>(nextRow);
+      grid_.rowHeights[r] = 5 * grid_.rowHeights[0];
+
+      const db::Value cost = costField.Value();
+      const db::Value second = secondField.Value();
+      finding.lngActivityDetailID = idField.Value().AsText();
+      finding.costAmount = cost.AsDouble();
+      finding.secondAmount = second.AsDouble();
+      finding.difference = RoundDecimal(finding.costAmount - finding.secondAmount, 4);
+      finding.gridRow = nextRow;
+
+      CheckGrid::Row& row = grid_.cells[r];
+      row[0] = "lngActivityDetailID=" + finding.lngActivityDetailID;
+      row[1] = finding.kind;
+      row[2] = std::move(description);
+      row[3] = cost.AsText();
+      row[4] = second.AsText();
+      row[5] = NumberText(finding.difference);
+      row[6] = kMark;
+      findings_.push_back(std::move(finding));
+      Repaint(Part::Grid);
+      ++nextRow;
+      rs->MoveNext();
+    }
+  }
+  rs->Close();
+}
+
+AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions& options) {
+  AdjustmentOutcome outcome;
+  SetHeight(kHeightWorking);
+  notesVisible_ = true;
+  progress_.SetValue(0);
+  progressVisible_ = true;
+  Repaint(Part::Progress);
+  SetNotes(kAdjustingNotes);
+
+  WriteBackMarkedRows(outcome);
+  UpdateAverageCosts(outcome);
+  outcome.earliestDate = earliestDate_;
+  if (options.reregister) ReRegisterStockLedger(outcome);
+
+  SetHeight(kHeightResting);
+  return outcome;
+}
+
+void CheckActivityScreen::WriteBackMarkedRows(AdjustmentOutcome& outcome) {
+  for (int r = 1; r < grid_.Rows(); ++r) {
+    CheckGrid::Row& row = grid_.cells[static_cast<std::size_t>(r)];
+    if (row[6] != kMark) continue;
+    StepProgress();
+    const std::optional<std::string> sql = WriteBackSql(row[1], row[0], row[3]);
+    // ExecuteSql absorbs the database's error on purpose: the row's "错误" is the report.
+    const bool ok = sql.has_value() && ExecuteSql(ctx_, *sql);
+    if (ok) {
+      row[4] = row[3];
+      row[5].clear();
+      row[6].clear();
+    } else {
+      row[6] = kFailedMark;
+    }
+    outcome.writeBacks.push_back({r, sql.value_or(std::string{}), ok});
+    Repaint(Part::Grid);
+  }
+}
+
+void CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome) {
+  SetNotes(kAverageCostNotes);
+  const bool old = IsOldVersion(accountSetVersion_);
+  try {
+    db::Connection& conn = ctx_.conn();
+    auto groups = conn.OpenResultset(AverageCostGroupSql(accountSetVersion_), 3, 3);
+    ProgressStepper stepper(*this, /*rounded=*/false);
+    const bool hasRows = !groups->Eof();
+    while (!groups->Eof()) {
+      stepper.Step();
+      groups->MoveNext();
+    }
+    if (hasRows) {
+      groups->MoveFirst();
+      const db::FieldList& fields = groups->Fields();
+      const db::Field yearField = fields["intYear"];
+      const db::Field periodField = fields["bytPeriod"];
+      const db::Field itemField = fields["lngItemID"];
+      const std::optional<db::Field> groupField =
+          old ? std::nullopt : std::optional<db::Field>(fields["lngPositionGroupID"]);
+      const db::Field sumCostField = fields["dblSumCost"];
+      const db::Field sumAvgField = fields["dblSumAvgCost"];
+      while (!groups->Eof()) {
+        StepProgress();
+        CostGroup group{yearField.Value(), periodField.Value(), itemField.Value(),
+                        groupField ? groupField->Value() : db::Value{}};
+        AdjustmentOutcome::AverageCostUpdate update;
+        update.intYear = group.intYear.AsText();
+        update.bytPeriod = group.bytPeriod.AsText();
+        update.lngItemID = group.lngItemID.AsText();
+        update.lngPositionGroupID = group.lngPositionGroupID.AsText();
+
+        auto line = conn.OpenResultset(AbsorbingLineSql(accountSetVersion_, group), 3, 3);
+        if (!line->Eof()) {
+          update.strDate = line->Fields()["strDate"].Value().AsText();
+          update.lngActivityDetailID = line->Fields()["lngActivityDetailID"].Value().AsText();
+        }
+        const bool found = !line->Eof();
+        line->Close();
+        if (found) {
+          if (update.strDate < earliestDate_) earliestDate_ = update.strDate;
+          update.difference =
+              RoundDecimal(sumCostField.Value().AsDouble() - sumAvgField.Value().AsDouble(), 2);
+          update.statement = AverageCostUpdateSql(update.difference, update.lngActivityDetailID);
+          // The screen does not look at the outcome; it is kept for callers that list it.
+          update.ok = ExecuteSql(ctx_, update.statement);
+        }
+        outcome.averageCostUpdates.push_back(std::move(update));
+        groups->MoveNext();
+      }
+    }
+    groups->Close();
+  } catch (const std::exception& e) {
+    // A failing query ends this phase only: what was written stays, and the stock ledger is still
+    // rebuilt so that it agrees with the lines as they now stand.
+    outcome.averageCostError = MessageOf(e);
+    messages_.Show(*outcome.averageCostError, kErrorTitle, MessageIcon::Error);
+  }
+}
+
+void CheckActivityScreen::ReRegisterStockLedger(AdjustmentOutcome& outcome) {
+  SetNotes(kReRegisterNotes);
+  outcome.reregistrationRan = true;
+  try {
+    InitCheckItems(ctx_);
+    DeriveGoodsLedgerSql(ctx_, *this);
+    ctx_.dictionary.ResetCodeTextCache();
+    std::string error;
+    const std::optional<bool> result =
+        ReRegisterLedgers(ctx_, *this, kStockKind, earliestDate_, kOpenEnd, &error);
+    outcome.reregistered = result;
+    if (result.has_value() && !*result) {
+      outcome.reregistrationError = error.empty() ? "库存账表登记失败" : error;
+    }
+  } catch (const std::exception& e) {
+    outcome.reregistered = false;
+    outcome.reregistrationError = MessageOf(e);
+  }
+  ctx_.dictionary.ReleaseCodeTextCache();
+  // A stock ledger left unrebuilt no longer agrees with the lines just written: say so rather
+  // than end on "开整完毕" as if all went well.
+  if (outcome.reregistrationError) {
+    messages_.Show(*outcome.reregistrationError, kErrorTitle, MessageIcon::Error);
+  }
+}
+
+}  // namespace tallyvet::receipt_audit

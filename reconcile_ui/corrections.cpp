@@ -1,0 +1,265 @@
+#include "reconcile_ui/corrections.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <memory>
+#include <system_error>
+
+#include "ledger_engine/check_items.h"
+#include "ledger_engine/key_conditions.h"
+#include "ledger_engine/report_file.h"
+
+namespace tallyvet {
+
+namespace {
+
+std::string LocalStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &tm);
+  return text;
+}
+
+// The rows under `condition` as they stand, each as an INSERT that puts it back.
+std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& table,
+                                       const std::string& condition) {
+  std::vector<std::string> inserts;
+  std::unique_ptr<db::Recordset> rs =
+      conn.OpenResultset("SELECT * FROM " + table + " WHERE " + condition, 3);
+  const db::FieldList& fields = rs->Fields();
+  std::string columns;
+  for (std::size_t i = 0; i < fields.Count(); ++i) {
+    columns += (i ? "," : "") + fields[i].Name();
+  }
+  while (!rs->Eof()) {
+    std::string values;
+    for (std::size_t i = 0; i < fields.Count(); ++i) {
+      values += (i ? "," : "") + SqlLiteral(fields[i].Value());
+    }
+    inserts.push_back("INSERT INTO " + table + "(" + columns + ") VALUES (" + values + ")");
+    rs->MoveNext();
+  }
+  rs->Close();
+  return inserts;
+}
+
+// The condition that finds the row an INSERT made: its key columns equal to its key values. Falls
+// back on the ledger-side condition when the lists do not pair up.
+std::string InsertedRowCondition(const CorrectionStatements& c) {
+  const std::vector<std::string> columns = SplitSqlList(c.keyColumns);
+  const std::vector<std::string> values = SplitSqlList(c.keyValues);
+  if (columns.empty() || columns.size() != values.size()) return c.condition;
+  std::string condition;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    condition += (i ? " AND " : "") + columns[i] + "=" + values[i];
+  }
+  // The keys the INSERT left to their default must be 0 too, or the DELETE would reach rows that
+  // differ from the inserted one only there.
+  if (!c.zeroKeyTerms.empty()) condition += " AND " + c.zeroKeyTerms;
+  return condition;
+}
+
+// Blanks, tabs and line breaks off both ends (a key list cut from the host's source may keep them).
+std::string TrimWhitespace(std::string_view text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace
+
+std::string CorrectionUpdateSql(std::string_view table, std::string_view field,
+                                std::string_view amount, std::string_view condition) {
+  std::string sql = "UPDATE ";
+  sql.append(table).append(" SET ").append(field).append("=").append(field).append("+(");
+  sql.append(amount).append(") ").append("WHERE ").append(condition);
+  return sql;
+}
+
+std::string CorrectionInsertSql(std::string_view table, std::string_view keyColumns,
+                                std::string_view field, std::string_view keyValues,
+                                std::string_view amount) {
+  std::string sql = "INSERT INTO ";
+  sql.append(table).append("(").append(keyColumns).append(",").append(field);
+  sql.append(") VALUES (").append(keyValues).append(",").append(amount).append(")");
+  return sql;
+}
+
+CorrectionStatements BuildCorrection(const CheckItemTable& items, int item,
+                                     std::string_view condition, const std::string& field,
+                                     std::string_view difference) {
+  CorrectionStatements c;
+  c.item = item;
+  c.table = items.LedgerTable[CheckItemTable::Index(item)];
+  c.field = field;
+  c.condition = SplitCondition(condition, c.keyColumns, c.keyValues);
+  if (item == 5) {
+    // The comparison leaves item 5's numeric keys out of the condition when they are 0; without
+    // them the UPDATE would also change every ledger row that differs from this one only in such
+    // a key. They are put back, null-safe, so the correction touches the difference's row alone.
+    const std::vector<std::string> present = SplitSqlList(c.keyColumns);
+    for (const std::string& key : SplitSqlList(items.KeyColumns[CheckItemTable::Index(5)])) {
+      if (key.empty() || std::find(present.begin(), present.end(), key) != present.end()) continue;
+      c.zeroKeyTerms += (c.zeroKeyTerms.empty() ? "NVL(" : " AND NVL(") + key + ",0)=0";
+    }
+    if (!c.zeroKeyTerms.empty()) {
+      c.condition += (c.condition.empty() ? "" : " AND ") + c.zeroKeyTerms;
+    }
+    c.keyColumns = ReplaceRepeatedName(c.keyColumns, UpperAscii("lngOrganizationID"),
+                                       UpperAscii("lngSourceOrganizationID"));
+  }
+  double amount = -db::Value(difference).AsDouble();
+  if (amount == 0) amount = 0;  // never "-0"
+  c.amount = db::FormatDouble(amount);
+  c.update = CorrectionUpdateSql(c.table, c.field, c.amount, c.condition);
+  c.insert = CorrectionInsertSql(c.table, c.keyColumns, c.field, c.keyValues, c.amount);
+  return c;
+}
+
+std::string SqlLiteral(const db::Value& value) {
+  if (value.IsNull()) return "NULL";
+  if (value.IsText()) return QuoteSqlText(value.Text());
+  return value.AsText();
+}
+
+std::vector<std::string> SplitSqlList(std::string_view list) {
+  std::vector<std::string> items;
+  if (list.empty()) return items;
+  std::string current;
+  bool quoted = false;
+  for (const char c : list) {
+    if (c == '\'') quoted = !quoted;  // a doubled quote flips twice and stays inside
+    if (c == ',' && !quoted) {
+      items.push_back(TrimWhitespace(current));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  items.push_back(TrimWhitespace(current));
+  return items;
+}
+
+CorrectionJournal::CorrectionJournal(std::filesystem::path folder, std::string owner,
+                                     std::string stamp)
+    : folder_(std::move(folder)),
+      owner_(std::move(owner)),
+      stamp_(stamp.empty() ? LocalStamp() : std::move(stamp)) {}
+
+CorrectionJournal::~CorrectionJournal() {
+  try {
+    Finish();
+  } catch (...) {
+    // A destructor must not throw; the journal already holds every statement and the values
+    // before it, which is enough to undo by hand.
+  }
+}
+
+void CorrectionJournal::Start() {
+  if (journal_.is_open()) return;
+  for (int n = 0;; ++n) {
+    const std::string base = "Correction." + stamp_ + (n ? "-" + std::to_string(n) : "");
+    journalPath_ = folder_ / (base + ".journal.sql");
+    undoPath_ = folder_ / (base + ".undo.sql");
+    if (!std::filesystem::exists(journalPath_) && !std::filesystem::exists(undoPath_)) break;
+  }
+  journal_.open(journalPath_, std::ios::binary | std::ios::out);
+  if (!journal_) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot create the correction journal " + journalPath_.string());
+  }
+  Write("-- tallyvet correction journal\n-- owner: " + owner_ + "\n-- started: " +
+        CurrentDateTimeText() + "\n-- undo script: " + undoPath_.filename().string() + "\n");
+}
+
+void CorrectionJournal::Write(const std::string& text) {
+  journal_ << text;
+  journal_.flush();
+  if (!journal_) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot write the correction journal " + journalPath_.string());
+  }
+}
+
+bool CorrectionJournal::Register(db::Connection& conn, int row, const CorrectionStatements& c) {
+  Start();
+  Write("\n-- row " + std::to_string(row) + ": item " + std::to_string(c.item) + ", " + c.table +
+        "." + c.field + ", amount " + c.amount + "\n");
+  const std::string before = "SELECT " + c.field + " FROM " + c.table + " WHERE " + c.condition;
+  Write("-- before: " + before + "\n");
+  std::vector<db::Value> old;
+  std::vector<std::string> restore;
+  try {
+    std::unique_ptr<db::Recordset> rs = conn.OpenResultset(before, 3);
+    while (!rs->Eof()) {
+      old.push_back(rs->Fields()[0].Value());
+      rs->MoveNext();
+    }
+    rs->Close();
+    bool same = true;
+    for (const db::Value& v : old) same = same && v == old.front();
+    if (!old.empty() && same) {
+      restore.push_back("UPDATE " + c.table + " SET " + c.field + "=" + SqlLiteral(old.front()) +
+                        " WHERE " + c.condition);
+    } else if (!old.empty()) {
+      // Rows under one condition with different values: only whole rows put them back exactly.
+      restore.push_back("DELETE FROM " + c.table + " WHERE " + c.condition);
+      for (std::string& insert : RowsAsInserts(conn, c.table, c.condition)) {
+        restore.push_back(std::move(insert));
+      }
+    }
+  } catch (const db::Error& e) {
+    Write("--   failed: " + e.message() + "\n");
+    throw;
+  }
+  if (old.empty()) Write("--   (no row)\n");
+  for (const db::Value& v : old) Write("--   " + SqlLiteral(v) + "\n");
+
+  auto run = [&](const std::string& sql) {
+    Write(sql + ";\n");
+    try {
+      conn.Execute(sql);
+    } catch (const db::Error& e) {
+      Write("-- failed: " + e.message() + "\n");
+      throw;
+    }
+    const std::int64_t n = conn.RowsAffected();
+    Write("-- rows affected: " + std::to_string(n) + "\n");
+    return n;
+  };
+  if (run(c.update) != 0) {
+    if (restore.empty()) {
+      // Rows appeared between the look and the UPDATE: take the amount back off instead.
+      restore.push_back(CorrectionUpdateSql(c.table, c.field, "-(" + c.amount + ")", c.condition));
+    }
+    undo_.push_back(std::move(restore));
+    return true;
+  }
+  const std::int64_t inserted = run(c.insert);
+  if (inserted > 0)
+    undo_.push_back({"DELETE FROM " + c.table + " WHERE " + InsertedRowCondition(c)});
+  return inserted == 1;
+}
+
+void CorrectionJournal::Finish() {
+  if (finished_ || !journal_.is_open()) return;
+  std::ofstream undo(undoPath_, std::ios::binary | std::ios::out);
+  undo << "-- Undoes the corrections of " << journalPath_.filename().string()
+       << ", last first.\n-- Run it on the same account set before its ledgers change again.\n";
+  for (auto entry = undo_.rbegin(); entry != undo_.rend(); ++entry) {
+    for (const std::string& sql : *entry) undo << sql << ";\n";
+  }
+  undo.flush();
+  if (!undo) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot write the undo script " + undoPath_.string());
+  }
+  finished_ = true;
+  Write("-- finished: " + CurrentDateTimeText() + "\n");
+}
+
+}  // namespace tallyvet

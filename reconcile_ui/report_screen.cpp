@@ -1,0 +1,310 @@
+#include "reconcile_ui/report_screen.h"
+
+#include <exception>
+#include <stdexcept>
+
+#include "db/value.h"
+#include "ledger_engine/check_items.h"
+#include "ledger_engine/compare_rows.h"
+#include "shell/progress_screen.h"
+
+namespace tallyvet {
+
+namespace {
+
+constexpr std::array<std::string_view, 4> kButtonCaptions = {"重新登记汇总数", "查看单据明细",
+                                                             "退出", "全选"};
+
+// Two decimals, halves to even, as plain number text ("12.5", "-3", never "-0").
+std::string Rounded(double value) {
+  double r = RoundHalfEven(value, 2);
+  if (r == 0) r = 0;
+  return db::FormatDouble(r);
+}
+
+double NumberIn(const std::string& text) {
+  return db::Value(text).AsDouble();
+}
+
+// The condition with every empty text literal ('') written as one blank (' '), the way the
+// ledger stores an empty text. A doubled quote inside a literal is an escaped quote and stays.
+std::string EmptyLiteralsAsBlank(std::string_view condition) {
+  std::string out;
+  std::size_t i = 0;
+  while (i < condition.size()) {
+    if (condition[i] != '\'') {
+      out += condition[i++];
+      continue;
+    }
+    std::size_t end = i + 1;  // one past the literal's closing quote
+    while (end < condition.size()) {
+      if (condition[end] == '\'' && end + 1 < condition.size() && condition[end + 1] == '\'') {
+        end += 2;
+      } else if (condition[end] == '\'') {
+        ++end;
+        break;
+      } else {
+        ++end;
+      }
+    }
+    const std::string_view literal = condition.substr(i, end - i);
+    out += literal == "''" ? std::string_view("' '") : literal;
+    i = end;
+  }
+  return out;
+}
+
+std::string_view DetailSelectPrefix(int item) {
+  switch (item) {
+    case 4:
+      return "SELECT strDate,lngVoucherTypeID,Lpad(intVoucherNO,4,'0'),";
+    case 6:
+      return "SELECT ItemActivity.strDate,lngReceiptTypeID,ltrim(strReceiptNO) || "
+             "Lpad(lngReceiptNO,4,'0'),";
+    default:
+      return "SELECT strDate,lngReceiptTypeID,ltrim(strReceiptNO) || Lpad(lngReceiptNO,4,'0'),";
+  }
+}
+
+}  // namespace
+
+std::string DocumentDetailSql(std::string_view selectSql, int item, std::string_view condition) {
+  std::string body;
+  std::string joiner = " AND ";
+  std::string tail;
+  const auto groupBy = selectSql.find("GROUP BY");
+  if (groupBy != std::string_view::npos) {
+    body = selectSql.substr(0, groupBy);
+  } else {
+    // No grouping: every document line of the whole statement, narrowed to the row's keys.
+    const auto orderBy = selectSql.find("ORDER BY");
+    body = selectSql.substr(0, orderBy);
+    if (orderBy != std::string_view::npos) {
+      tail = " " + std::string(selectSql.substr(orderBy));
+      body = TrimBlanks(body);
+    }
+    if (body.find("WHERE") == std::string::npos) joiner = " WHERE ";
+  }
+  std::string sql = ReplaceAll(body, "SUM(", "(") + joiner + EmptyLiteralsAsBlank(condition) + tail;
+  return ReplaceAll(sql, "SELECT", DetailSelectPrefix(item));
+}
+
+ReportScreen::ReportScreen(HostContext& ctx, MessageBox& messages,
+                           std::filesystem::path reportFolder, const LauncherTexts& launcher,
+                           int maxDetailRows)
+    : ctx_(ctx),
+      messages_(messages),
+      reportFolder_(std::move(reportFolder)),
+      maxDetailRows_(maxDetailRows) {
+  for (Grid* grid : {&grdDiff_, &grdTotal_}) {
+    for (int col = 0; col <= 3; ++col) grid->SetColWidth(col, 0);
+    grid->SetRows(1);
+  }
+  grdDiff_.Visible = true;
+  grdTotal_.Visible = false;
+  lblUser_ = launcher.userLine + " " + launcher.accountLine;
+  lblDate_ = "期间:" + launcher.startPeriod + "—" + launcher.endPeriod;
+}
+
+void ReportScreen::Refresh() {
+  if (hooks_.refresh) hooks_.refresh();
+}
+
+void ReportScreen::WriteReport(const std::string& strKeyDesc, const std::string& strFieldDesc,
+                               double dblTotalAmount, double dblListAmount, int tbl, int rows,
+                               int col, const std::string& condition,
+                               const std::string& strFieldName) {
+  const bool summary = tbl <= 0;
+  Grid& grid = summary ? grdTotal_ : grdDiff_;
+  std::int32_t& counter = summary ? summaryRowCounter_ : detailRowCounter_;
+  if (!summary && grdDiff_.Rows() >= maxDetailRows_) return;
+  if (grid.Rows() - 1 < counter) grid.SetRows(grid.Rows() + 1);
+  const int row = counter;
+  grid.SetText(row, 0, std::to_string(tbl));
+  grid.SetText(row, 1, std::to_string(col));
+  grid.SetText(row, 2, condition);
+  grid.SetText(row, 3, strFieldName);
+  grid.SetText(row, 4, strKeyDesc);
+  grid.SetText(row, 5, strFieldDesc);
+  grid.SetText(row, 6, Rounded(dblTotalAmount));
+  grid.SetText(row, 7, Rounded(dblListAmount));
+  grid.SetText(row, 8, Rounded(dblTotalAmount - dblListAmount));
+  grid.SetRowHeight(row, grid.RowHeight(0) * rows);
+  ++counter;
+}
+
+void ReportScreen::Option1Click(int index) {
+  option_ = index;
+  const bool summary = index == 0;
+  grdDiff_.Visible = !summary;
+  grdTotal_.Visible = summary;
+  enabled_ = {!summary, !summary, true, !summary};
+  Refresh();
+}
+
+std::string ReportScreen::CmdRptCaption(int index) const {
+  return std::string(kButtonCaptions.at(static_cast<std::size_t>(index)));
+}
+
+bool ReportScreen::CmdRptEnabled(int index) const {
+  return enabled_.at(static_cast<std::size_t>(index));
+}
+
+void ReportScreen::CmdRptClick(int index) {
+  if (!CmdRptEnabled(index)) return;
+  try {
+    switch (index) {
+      case 0:
+        RegisterCorrections();
+        break;
+      case 1:
+        ShowDocumentDetail();
+        break;
+      case 2:
+        detail_.reset();
+        if (hooks_.unload) hooks_.unload();
+        break;
+      case 3:
+        SelectAll();
+        break;
+      default:
+        break;
+    }
+  } catch (const std::exception& e) {
+    // An event handler is the last place an error can be told to the user; the grid keeps what
+    // the operation did before it stopped.
+    messages_.Show(e.what(), std::string(kCaption), MessageIcon::Error);
+  }
+}
+
+bool ReportScreen::CanMark(int row) const {
+  if (row < 1 || row >= grdDiff_.Rows()) return false;
+  const double item = NumberIn(grdDiff_.Text(row, 0));
+  return item > 0 && item != 6;
+}
+
+void ReportScreen::ToggleMark(int row) {
+  grdDiff_.SetText(row, 9, grdDiff_.Text(row, 9).empty() ? std::string(kMark) : std::string());
+}
+
+void ReportScreen::SelectAll() {
+  for (int row = 1; row < grdDiff_.Rows(); ++row) {
+    if (CanMark(row)) ToggleMark(row);
+  }
+  Refresh();
+}
+
+void ReportScreen::GrdDiffClick(int row, int col) {
+  if (row < 1 || row >= grdDiff_.Rows()) return;
+  grdDiff_.Row = row;
+  if (col == 9 && CanMark(row)) ToggleMark(row);
+  Refresh();
+}
+
+std::vector<std::pair<int, CorrectionStatements>> ReportScreen::PlannedCorrections() const {
+  std::vector<std::pair<int, CorrectionStatements>> planned;
+  for (int row = 1; row < grdDiff_.Rows(); ++row) {
+    if (grdDiff_.Text(row, 9) != kMark) continue;
+    const auto item = static_cast<std::int16_t>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
+    if (item <= 0 || item > 6) continue;
+    planned.emplace_back(row, BuildCorrection(ctx_.CheckItems, item, grdDiff_.Text(row, 2),
+                                              grdDiff_.Text(row, 3), grdDiff_.Text(row, 8)));
+  }
+  return planned;
+}
+
+RegistrationSummary ReportScreen::RegisterCorrections() {
+  RegistrationSummary summary;
+  const std::string caption(kCaption);
+  if (!messages_.AskYesNo(std::string(kConfirmation), caption)) {
+    lastRegistration_ = summary;
+    return summary;
+  }
+  summary.confirmed = true;
+  CorrectionJournal journal(reportFolder_, ctx_.user);
+  for (int row = 1; row < grdDiff_.Rows(); ++row) {
+    if (grdDiff_.Text(row, 9) != kMark) continue;
+    const auto item = static_cast<std::int16_t>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
+    grdDiff_.SetText(row, 9, std::string(kError));
+    if (item > 0) {
+      ++summary.statements;
+      bool registered = false;
+      try {
+        const CorrectionStatements c =
+            BuildCorrection(ctx_.CheckItems, item, grdDiff_.Text(row, 2), grdDiff_.Text(row, 3),
+                            grdDiff_.Text(row, 8));
+        registered = journal.Register(ctx_.conn(), row, c);
+      } catch (const db::Error& e) {
+        // One refused statement must not hide the rest: the row keeps "错误", the message is
+        // kept for the closing message, and the loop goes on.
+        if (summary.firstError.empty()) summary.firstError = e.message();
+      } catch (const std::out_of_range& e) {
+        // An item number without a ledger (not one the comparison writes): the row's own fault.
+        if (summary.firstError.empty()) summary.firstError = e.what();
+      }
+      if (registered) {
+        ++summary.registered;
+        grdDiff_.SetText(row, 6, grdDiff_.Text(row, 7));
+        grdDiff_.SetText(row, 8, "0");
+        grdDiff_.SetText(row, 9, "");
+      } else {
+        ++summary.failed;
+      }
+    }
+    grdDiff_.Row = row;
+    grdDiff_.TopRow = row;
+    grdDiff_.WholeRowSelected = true;
+    Refresh();
+  }
+  journal.Finish();
+  if (journal.Started()) {
+    summary.journal = journal.JournalPath();
+    summary.undoScript = journal.UndoPath();
+  }
+  lastRegistration_ = summary;
+  if (summary.statements == 0) {
+    messages_.Show(std::string(kNothingMarked), caption, MessageIcon::Error);
+  } else if (summary.failed == 0) {
+    messages_.Show(std::string(kRegistered), caption, MessageIcon::Information);
+  } else {
+    std::string text = std::string(kRegistered) + "\r\n" + std::to_string(summary.failed) +
+                       "条记录未能登记，仍标为\"错误\"";
+    if (!summary.firstError.empty()) text += "：" + summary.firstError;
+    messages_.Show(text, caption, MessageIcon::Warning);
+  }
+  return summary;
+}
+
+void ReportScreen::ShowDocumentDetail() {
+  const int row = grdDiff_.Row;
+  if (row < 1 || row >= grdDiff_.Rows() || NumberIn(grdDiff_.Text(row, 0)) <= 0) return;
+  const auto item = static_cast<int>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
+  const std::string sql = DocumentDetailSql(ctx_.CheckItems.SelectSql[CheckItemTable::Index(item)],
+                                            item, grdDiff_.Text(row, 2));
+  detail_ = std::make_unique<DetailListScreen>(ctx_);
+  detail_->LoadData(sql, static_cast<int>(db::Value(grdDiff_.Text(row, 1)).AsInteger()) + 3);
+  if (hooks_.showDetailList) hooks_.showDetailList(*detail_);
+}
+
+void ReportScreenSink::RecordDifference(const DifferenceRecord& record, bool /*firstInRow*/) {
+  screen_.WriteReport(record.keyDescription, record.columnCaption, record.storedValue,
+                      record.recomputedValue, record.item, record.keyCount, record.columnIndex,
+                      record.condition, record.columnName);
+  Sum& sum = sums_[record.item][record.columnIndex];
+  sum.name = record.columnName;
+  sum.caption = record.columnCaption;
+  sum.stored += record.storedValue;
+  sum.recomputed += record.recomputedValue;
+}
+
+void ReportScreenSink::EndItem(int item) {
+  const auto found = sums_.find(item);
+  if (found == sums_.end()) return;
+  for (const auto& [column, sum] : found->second) {
+    screen_.WriteReport(ItemCheckBoxCaption(item - 1), sum.caption, sum.stored, sum.recomputed,
+                        -item, 1, column, "", sum.name);
+  }
+  sums_.erase(found);
+}
+
+}  // namespace tallyvet
