@@ -1,8 +1,6 @@
 // tallyvet check-receipts: the receipt cost audit without a screen. It drives the same screen state
 // the window shows (the checks behind button 0, then the adjustment behind it), prints the flagged
 // lines as a table or as JSON lines, and with --adjust repairs them after a confirmation.
-#include <charconv>
-#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -11,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/terminal_message_box.h"
 #include "cli/terminal_progress.h"
 #include "db/sqlite_connection.h"
 #include "receipt_audit/adjustment_preview.h"
@@ -18,7 +17,6 @@
 #include "receipt_audit/finding_output.h"
 #include "receipt_audit/receipt_sql.h"
 #include "shell/host_context.h"
-#include "shell/message_box.h"
 
 namespace tallyvet::cli {
 
@@ -27,6 +25,7 @@ namespace {
 using receipt_audit::AdjustmentOutcome;
 using receipt_audit::CheckActivityScreen;
 using receipt_audit::CheckFinding;
+using receipt_audit::IntegerOrText;
 
 struct CheckReceiptsOptions {
   std::string db;
@@ -36,37 +35,6 @@ struct CheckReceiptsOptions {
   bool yes = false;
   bool dryRun = false;
 };
-
-// The screen's message boxes on standard error; a question is asked on the terminal.
-class TerminalMessageBox final : public MessageBox {
- public:
-  explicit TerminalMessageBox(TerminalProgress& progress) : progress_(progress) {}
-
-  void Show(const std::string& text, const std::string& title, MessageIcon /*icon*/) override {
-    progress_.Finish();
-    std::cerr << title << ": " << text << "\n";
-  }
-
-  bool AskYesNo(const std::string& text, const std::string& title) override {
-    progress_.Finish();
-    std::cerr << title << ": " << text << " [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "是";
-  }
-
- private:
-  TerminalProgress& progress_;
-};
-
-// An id or period read back as text, as a JSON number when it is a plain integer.
-nlohmann::json NumberOrText(const std::string& text) {
-  std::int64_t n = 0;
-  const char* end = text.data() + text.size();
-  const auto r = std::from_chars(text.data(), end, n);
-  if (!text.empty() && r.ec == std::errc{} && r.ptr == end) return n;
-  return text;
-}
 
 // A period as the screens show it: year, ".", two-digit period.
 std::string PeriodText(const std::string& year, const std::string& period) {
@@ -115,7 +83,7 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
                                          : "ok";
     if (json) {
       std::cout << nlohmann::json{{"event", "writeBack"},
-                                  {"lngActivityDetailID", NumberOrText(id)},
+                                  {"lngActivityDetailID", IntegerOrText(id)},
                                   {"kind", kind},
                                   {"outcome", result},
                                   {"statement", w.statement}}
@@ -131,11 +99,11 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
     const std::string result = UpdateOutcomeText(u, preview);
     if (json) {
       std::cout << nlohmann::json{{"event", "averageCost"},
-                                  {"intYear", NumberOrText(u.intYear)},
-                                  {"bytPeriod", NumberOrText(u.bytPeriod)},
-                                  {"lngItemID", NumberOrText(u.lngItemID)},
-                                  {"lngPositionGroupID", NumberOrText(u.lngPositionGroupID)},
-                                  {"lngActivityDetailID", NumberOrText(u.lngActivityDetailID)},
+                                  {"intYear", IntegerOrText(u.intYear)},
+                                  {"bytPeriod", IntegerOrText(u.bytPeriod)},
+                                  {"lngItemID", IntegerOrText(u.lngItemID)},
+                                  {"lngPositionGroupID", IntegerOrText(u.lngPositionGroupID)},
+                                  {"lngActivityDetailID", IntegerOrText(u.lngActivityDetailID)},
                                   {"strDate", u.strDate},
                                   {"difference", u.difference},
                                   {"outcome", result},

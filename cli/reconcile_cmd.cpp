@@ -4,8 +4,6 @@
 // differences into the ledgers exactly as the report screen does, journalled beside the report.
 //
 // tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
-#include <unistd.h>
-
 #include <climits>
 #include <filesystem>
 #include <iostream>
@@ -18,8 +16,11 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/terminal_message_box.h"
 #include "cli/terminal_progress.h"
 #include "db/sqlite_connection.h"
+#include "db/text.h"
+#include "db/value.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/comparison.h"
@@ -27,11 +28,9 @@
 #include "ledger_engine/report_file.h"
 #include "ledger_engine/reregistration.h"
 #include "reconcile_ui/difference_keys.h"
-#include "reconcile_ui/grid.h"
 #include "reconcile_ui/launcher.h"
 #include "reconcile_ui/report_screen.h"
 #include "shell/host_context.h"
-#include "shell/message_box.h"
 
 namespace tallyvet::cli {
 
@@ -64,33 +63,6 @@ void Fail(const std::string& message) {
   std::cerr << message << "\n";
   ExitStatus() = kError;
 }
-
-// The report screen's message boxes on standard error; its question asked on the terminal, or
-// answered Yes up front by --yes.
-class TerminalMessageBox final : public MessageBox {
- public:
-  TerminalMessageBox(TerminalProgress& progress, bool yes) : progress_(progress), yes_(yes) {}
-
-  void Show(const std::string& text, const std::string& title, MessageIcon /*icon*/) override {
-    progress_.Finish();
-    std::cerr << title << ": " << text << "\n";
-  }
-
-  bool AskYesNo(const std::string& text, const std::string& title) override {
-    if (yes_) return true;
-    progress_.Finish();
-    std::cerr << title << ": " << text << " [y/N] " << std::flush;
-    std::string answer;
-    const bool read = static_cast<bool>(std::getline(std::cin, answer));
-    if (!isatty(STDIN_FILENO)) std::cerr << "\n";  // the answer was not echoed
-    if (!read) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "是";
-  }
-
- private:
-  TerminalProgress& progress_;
-  bool yes_;
-};
 
 // "1-6", "1,3,5", "2-3,6": the items to tick. Throws CLI::ValidationError.
 std::array<bool, 6> ParseItems(const std::string& list) {
@@ -137,12 +109,6 @@ int PeriodPosition(const std::vector<std::string>& periods, const std::string& t
   throw CLI::ValidationError(option, "no period '" + text + "' in the account set (" + known + ")");
 }
 
-std::string Amount(double value) {
-  double r = RoundHalfEven(value, 2);
-  if (r == 0) r = 0;
-  return db::FormatDouble(r);
-}
-
 // Prints the run's differences: each as a JSON line at once, or as a table at the end.
 class DifferencePrinter final : public DifferenceSink {
  public:
@@ -154,8 +120,9 @@ class DifferencePrinter final : public DifferenceSink {
     const bool marked = marking_ && r.item > 0 && r.item != 6;
     if (!json_) {
       rows_.push_back({std::to_string(r.item), OneLineKeyDescription(r.keyDescription),
-                       r.columnCaption, Amount(r.storedValue), Amount(r.recomputedValue),
-                       Amount(r.storedValue - r.recomputedValue), marked ? "√" : ""});
+                       r.columnCaption, db::RoundedText(r.storedValue),
+                       db::RoundedText(r.recomputedValue),
+                       db::RoundedText(r.storedValue - r.recomputedValue), marked ? "√" : ""});
       return;
     }
     nlohmann::ordered_json keys = nlohmann::ordered_json::object();
@@ -177,7 +144,7 @@ class DifferencePrinter final : public DifferenceSink {
         {"caption", r.columnCaption},
         {"stored", r.storedValue},
         {"recomputed", r.recomputedValue},
-        {"difference", RoundHalfEven(r.storedValue - r.recomputedValue, 2)},
+        {"difference", RoundHalfEven(ExactDifference(r.storedValue, r.recomputedValue), 2)},
         {"mark", marked ? "√" : ""}};
     std::cout << line.dump() << "\n";
   }
@@ -186,17 +153,17 @@ class DifferencePrinter final : public DifferenceSink {
     if (rows_.empty()) return;
     const std::vector<std::string> header = {"项目",   "明细项目", "数据项目", "汇总数",
                                              "明细数", "差额",     "调整"};
-    std::vector<int> widths;
-    for (const std::string& h : header) widths.push_back(DisplayWidth(h));
+    std::vector<std::size_t> widths;
+    for (const std::string& h : header) widths.push_back(db::DisplayWidth(h));
     for (const auto& row : rows_) {
       for (std::size_t i = 0; i < row.size(); ++i) {
-        widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+        widths[i] = std::max(widths[i], db::DisplayWidth(row[i]));
       }
     }
     auto print = [&](const std::vector<std::string>& row) {
       std::string line;
       for (std::size_t i = 0; i < row.size(); ++i) {
-        const std::string pad(static_cast<std::size_t>(widths[i] - DisplayWidth(row[i])), ' ');
+        const std::string pad(widths[i] - db::DisplayWidth(row[i]), ' ');
         // Amounts right-aligned, texts left-aligned.
         line += (i >= 3 && i <= 5) ? pad + row[i] : row[i] + pad;
         if (i + 1 < row.size()) line += "  ";

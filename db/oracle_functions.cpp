@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/text.h"
 #include "db/value.h"
 
 namespace tallyvet::db {
@@ -90,25 +91,6 @@ void Decode(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   }
 }
 
-// Positions of the first n UTF-8 characters of s: returns the byte length of that prefix, and the
-// number of characters found (which is less than n when s is shorter).
-std::size_t PrefixBytes(std::string_view s, std::size_t n, std::size_t& chars) {
-  std::size_t i = 0;
-  chars = 0;
-  while (i < s.size() && chars < n) {
-    ++i;
-    while (i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
-    ++chars;
-  }
-  return i;
-}
-
-std::size_t CountChars(std::string_view s) {
-  std::size_t chars = 0;
-  PrefixBytes(s, s.size(), chars);
-  return chars;
-}
-
 void Pad(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool left) {
   if (argc < 2 || argc > 3) {
     sqlite3_result_error(ctx,
@@ -129,20 +111,22 @@ void Pad(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool left) {
   const auto n = static_cast<std::size_t>(std::trunc(std::min(nd, 32767.0)));
   const std::string s = AsOracleText(argv[0]);
   const std::string pad = argc == 3 ? AsOracleText(argv[2]) : std::string(" ");
-  std::size_t have = 0;
-  const std::size_t cut = PrefixBytes(s, n, have);
+  if (pad.empty()) {  // a zero-length blob: null like an empty text, and padding with it never ends
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const std::size_t have = Utf8Length(s);
   std::string out;
   if (have >= n) {
-    out = s.substr(0, cut);
+    out = s.substr(0, Utf8Advance(s, 0, n));
   } else {
     std::string fill;
     std::size_t need = n - have;
-    const std::size_t pad_chars = CountChars(pad);
+    const std::size_t pad_chars = Utf8Length(pad);
     while (need > 0) {
-      std::size_t got = 0;
       const std::size_t take = std::min(need, pad_chars);
-      fill.append(pad, 0, PrefixBytes(pad, take, got));
-      need -= got;
+      fill.append(pad, 0, Utf8Advance(pad, 0, take));
+      need -= take;
     }
     out = left ? fill + s : s + fill;
   }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "db/error.h"
+#include "db/text.h"
 
 namespace tallyvet::db {
 
@@ -23,6 +24,8 @@ T Get(const char* p) {
 }
 
 constexpr std::size_t kIoChunk = 1u << 20;
+// A memory block takes a new row only with this much room left; a longer row grows the block.
+constexpr std::size_t kRowReserve = 4096;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -46,16 +49,6 @@ class MemoryRows final : public RowSource {
   std::size_t next_ = 0;
 };
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 }  // namespace
 
 void RowWriter::Add(const Value& v) {
@@ -98,7 +91,6 @@ struct Recordset::Impl {
   std::uint64_t file_read = 0;  // file offset of rbuf's start
   std::string rbuf;             // replay read-ahead
   std::size_t rbuf_pos = 0;
-  std::string fresh;                        // a row just fetched from the source
   const char* cur = nullptr;                // the current row's bytes; valid until the next move
   mutable std::vector<std::uint32_t> offs;  // start of each column in `cur`, built on first read
   mutable bool indexed = false;
@@ -151,31 +143,46 @@ struct Recordset::Impl {
     pending.clear();
   }
 
-  static void Append(std::string& to, const std::string& row) {
-    const auto len = static_cast<std::uint32_t>(row.size());
-    to.append(reinterpret_cast<const char*>(&len), sizeof len);
-    to.append(row);
-  }
-
-  void Store() {
-    const std::size_t need = fresh.size() + 4;
-    if (!file && mem_bytes + need > threshold) {
-      file.reset(std::tmpfile());
-      if (!file) Fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
-    }
+  // Fetches the next row from the source straight into storage, behind a 4-byte length; false
+  // at the end. Rows go to memory blocks until the threshold, then to the spill file's buffer.
+  bool Fetch() {
+    std::string* to = &pending;
     if (!file) {
-      if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < need) {
+      if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < kRowReserve) {
         blocks.emplace_back();
-        blocks.back().reserve(std::max(kIoChunk, need));
+        blocks.back().reserve(kIoChunk);
       }
-      Append(blocks.back(), fresh);
-      mem_bytes += need;
-      ++mem_rows;
-    } else {
-      if (pending.size() + need > kIoChunk) Flush();
-      Append(pending, fresh);
+      to = &blocks.back();
+    } else if (pending.size() >= kIoChunk) {
+      Flush();  // the row it holds last is no longer current
     }
+    const std::size_t start = to->size();
+    to->append(4, '\0');
+    RowWriter w(*to);
+    bool got = false;
+    try {
+      got = source->Next(w);
+    } catch (...) {
+      to->resize(start);
+      throw;
+    }
+    if (!got) {
+      to->resize(start);
+      return false;
+    }
+    const auto len = static_cast<std::uint32_t>(to->size() - start - 4);
+    std::memcpy(to->data() + start, &len, sizeof len);
+    cur = to->data() + start + 4;
     ++stored_rows;
+    if (!file) {
+      ++mem_rows;
+      mem_bytes += len + 4;
+      if (mem_bytes >= threshold) {
+        file.reset(std::tmpfile());
+        if (!file) Fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
+      }
+    }
+    return true;
   }
 
   // Makes at least n bytes of the spill file available in rbuf from rbuf_pos.
@@ -219,13 +226,7 @@ struct Recordset::Impl {
       return;
     }
     if (!source_done) {
-      fresh.clear();
-      RowWriter w(fresh);
-      if (source->Next(w)) {
-        Store();
-        cur = fresh.data();
-        return;
-      }
+      if (Fetch()) return;
       source_done = true;
       source.reset();  // finishes the statement: no lock is held past the last row
     }
@@ -238,6 +239,7 @@ Recordset::Recordset(std::unique_ptr<RowSource> source, std::size_t spill_thresh
                      std::string statement)
     : impl_(std::make_unique<Impl>()), fields_(this) {
   impl_->columns = source->Columns();
+  fields_.count_ = impl_->columns.size();
   impl_->source = std::move(source);
   impl_->threshold = spill_threshold;
   impl_->statement = std::move(statement);
@@ -308,10 +310,6 @@ std::size_t Recordset::SpilledRows() const {
   return impl_->stored_rows - impl_->mem_rows;
 }
 
-std::size_t FieldList::Count() const {
-  return rs_->impl_->columns.size();
-}
-
 Field FieldList::operator[](std::size_t index) const {
   if (index >= Count()) {
     rs_->impl_->Fail("no field at index " + std::to_string(index) + " (the result has " +
@@ -323,7 +321,7 @@ Field FieldList::operator[](std::size_t index) const {
 Field FieldList::operator[](std::string_view name) const {
   const auto& cols = rs_->impl_->columns;
   for (std::size_t i = 0; i < cols.size(); ++i) {
-    if (EqualsIgnoreCase(cols[i].name, name)) return Field(rs_, i);
+    if (EqualsIgnoringAsciiCase(cols[i].name, name)) return Field(rs_, i);
   }
   rs_->impl_->Fail("no field named " + std::string(name) + " in the result");
 }

@@ -85,7 +85,7 @@ class Field {
 class FieldList {
  public:
   explicit FieldList(const Recordset* rs) : rs_(rs) {}
-  std::size_t Count() const;
+  std::size_t Count() const { return count_; }
   // By zero-based index; throws Error when out of range.
   Field operator[](std::size_t index) const;
   Field operator[](int index) const { return (*this)[static_cast<std::size_t>(index)]; }
@@ -95,7 +95,9 @@ class FieldList {
   Field operator[](const std::string& name) const { return (*this)[std::string_view(name)]; }
 
  private:
+  friend class Recordset;
   const Recordset* rs_;
+  std::size_t count_ = 0;
 };
 
 class Recordset {

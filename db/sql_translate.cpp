@@ -15,6 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "db/text.h"
+
 namespace tallyvet::db::sql {
 namespace {
 
@@ -42,24 +44,6 @@ struct Token {
   std::size_t begin;  // the token itself
   std::size_t end;
 };
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-std::string AsciiUpper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = AsciiUpper(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  }
-  return true;
-}
 
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
@@ -158,12 +142,12 @@ class Statement {
   bool Is(std::size_t i, Kind kind) const { return i < size() && tokens_[i].kind == kind; }
   // An unquoted word, compared without regard to case.
   bool IsWord(std::size_t i, std::string_view word) const {
-    return Is(i, Kind::kWord) && EqualsNoCase(Text(i), word);
+    return Is(i, Kind::kWord) && EqualsIgnoringAsciiCase(Text(i), word);
   }
   bool IsWordIn(std::size_t i, std::initializer_list<std::string_view> words) const {
     if (!Is(i, Kind::kWord)) return false;
     for (std::string_view w : words) {
-      if (EqualsNoCase(Text(i), w)) return true;
+      if (EqualsIgnoringAsciiCase(Text(i), w)) return true;
     }
     return false;
   }
@@ -180,7 +164,7 @@ class Statement {
   // An identifier as the database sees it: unquoted names upper-cased, quoted ones as written.
   std::string Name(std::size_t i) const {
     const std::string_view t = Text(i);
-    if (!Is(i, Kind::kQuotedName)) return AsciiUpper(t);
+    if (!Is(i, Kind::kQuotedName)) return UpperAscii(t);
     std::string name;
     for (std::size_t k = 1; k + 1 < t.size(); ++k) {
       name += t[k];
@@ -796,11 +780,11 @@ std::string StripOwner(const std::string& sql, const std::string& owner) {
   if (owner.empty()) return sql;
   const Statement st(sql);
   Edits edits(st);
-  const std::string wanted = AsciiUpper(owner);
+  const std::string wanted = UpperAscii(owner);
   for (std::size_t i = 0; i + 2 < st.size(); ++i) {
     if (!st.IsName(i) || !st.Is(i + 1, Kind::kDot) || !st.IsName(i + 2)) continue;
     if (i > 0 && st.Is(i - 1, Kind::kDot)) continue;  // a name in the middle of a.b.c
-    if (AsciiUpper(st.Name(i)) != wanted) continue;
+    if (UpperAscii(st.Name(i)) != wanted) continue;
     edits.Erase(i);
     edits.Drop(i + 1);
   }

@@ -6,6 +6,7 @@
 
 #include "db/oracle_functions.h"
 #include "db/sql_translate.h"
+#include "db/text.h"
 
 namespace tallyvet::db {
 
@@ -16,17 +17,10 @@ struct StmtDeleter {
 };
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return s;
-}
-
 // The ADO type the host reports for a declared column type; 0 = take it from the values.
 int TypeFromDeclaration(const char* decl) {
   if (decl == nullptr) return 0;
-  const std::string d = Upper(decl);
+  const std::string d = UpperAscii(decl);
   if (d.find("VARCHAR") != std::string::npos || d.find("TEXT") != std::string::npos ||
       d.find("CLOB") != std::string::npos) {
     return adVarChar;
@@ -49,7 +43,7 @@ class StatementRows final : public RowSource {
     columns_.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
       const char* name = sqlite3_column_name(stmt_.get(), i);
-      columns_.push_back(ColumnInfo{Upper(name ? name : ""),
+      columns_.push_back(ColumnInfo{UpperAscii(name ? name : ""),
                                     TypeFromDeclaration(sqlite3_column_decltype(stmt_.get(), i))});
     }
   }

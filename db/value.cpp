@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <string_view>
+#include <system_error>
 
 namespace tallyvet::db {
 
@@ -27,6 +29,58 @@ std::string FormatDouble(double d) {
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, d);
   return std::string(buf, r.ptr);
+}
+
+double RoundHalfEven(double value, int decimals) {
+  if (!std::isfinite(value) || decimals < 0) return value;
+  // The shortest decimal text that reads back to `value`, in fixed notation (at most 309 integer
+  // digits, or 324 fraction digits for the smallest subnormal).
+  char buffer[400];
+  const auto written =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  if (written.ec != std::errc()) return value;
+  std::string_view text(buffer, static_cast<std::size_t>(written.ptr - buffer));
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative) text.remove_prefix(1);
+  const auto dot = text.find('.');
+  if (dot == std::string_view::npos) return value;
+  const std::string_view fraction = text.substr(dot + 1);
+  const auto places = static_cast<std::size_t>(decimals);
+  if (fraction.size() <= places) return value;
+
+  // Digits kept, as one decimal integer; then decide on the first dropped digit and the rest.
+  std::string kept(text.substr(0, dot));
+  kept.append(fraction.substr(0, places));
+  const char next = fraction[places];
+  const bool restNonZero =
+      fraction.substr(places + 1).find_first_not_of('0') != std::string_view::npos;
+  const bool lastOdd = ((kept.back() - '0') % 2) == 1;
+  if (next > '5' || (next == '5' && (restNonZero || lastOdd))) {
+    std::size_t i = kept.size();
+    while (i > 0) {
+      --i;
+      if (kept[i] == '9') {
+        kept[i] = '0';
+      } else {
+        ++kept[i];
+        break;
+      }
+      if (i == 0) kept.insert(kept.begin(), '1');
+    }
+  }
+  std::string result = negative ? "-" : "";
+  result.append(kept, 0, kept.size() - places);
+  if (places > 0) {
+    result.push_back('.');
+    result.append(kept, kept.size() - places, places);
+  }
+  double rounded = 0;
+  std::from_chars(result.data(), result.data() + result.size(), rounded);
+  return rounded;
+}
+
+std::string RoundedText(double value, int decimals) {
+  return FormatDouble(RoundHalfEven(value, decimals));
 }
 
 double Value::AsDouble() const {

@@ -47,4 +47,15 @@ class Value {
 // The shortest text that reads back to exactly `d`, with "." as decimal point and no grouping.
 std::string FormatDouble(double d);
 
+// Amounts are rounded on the decimal value they stand for, halves to the even neighbour.
+// RoundHalfEven: `value` rounded to `decimals` places, decided on the shortest decimal text that
+// reads back to `value` (FormatDouble's digits): 0.005, stored in binary a little above half a
+// cent, rounds to 0, and 2.675, stored a little below, to 2.68. The result is the double nearest
+// to the rounded decimal. Infinities, NaN and a negative `decimals` give `value` back unchanged.
+double RoundHalfEven(double value, int decimals = 2);
+
+// FormatDouble(RoundHalfEven(value, decimals)): an amount as reports, grids and the command line
+// show it ("12.5", "-3", never "-0").
+std::string RoundedText(double value, int decimals = 2);
+
 }  // namespace tallyvet::db

@@ -7,19 +7,11 @@
 
 #include "db/error.h"
 #include "db/recordset.h"
+#include "db/text.h"
 
 namespace tallyvet {
 
 namespace {
-
-// Host names are ASCII; upper-casing only ASCII letters leaves Chinese captions byte for byte.
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 struct IdColumn {
   const char* column;
@@ -264,7 +256,7 @@ std::int16_t ToVoucherSourceId(const db::Value& value) {
 }  // namespace
 
 void KeyedCollection::Add(std::string_view key, std::string value) {
-  std::string upper = UpperAscii(key);
+  std::string upper = db::UpperAscii(key);
   if (!map_.try_emplace(upper, std::move(value)).second) {
     throw DictionaryError(name_ + ": key '" + upper + "' is already present");
   }
@@ -273,11 +265,11 @@ void KeyedCollection::Add(std::string_view key, std::string value) {
 
 const std::string& KeyedCollection::At(std::string_view key) const {
   if (const std::string* value = Find(key)) return *value;
-  throw DictionaryError(name_ + ": no entry for key '" + UpperAscii(key) + "'");
+  throw DictionaryError(name_ + ": no entry for key '" + db::UpperAscii(key) + "'");
 }
 
 const std::string* KeyedCollection::Find(std::string_view key) const {
-  auto it = map_.find(UpperAscii(key));
+  auto it = map_.find(db::UpperAscii(key));
   return it == map_.end() ? nullptr : &it->second;
 }
 
@@ -330,7 +322,7 @@ db::Value FieldDictionary::GetFieldText(db::Connection& conn, const db::Field& f
   if (!FieldTableMap || !TableCodeFieldMap) {
     throw DictionaryError("field dictionary is not built");
   }
-  const std::string table = UpperAscii(FieldTableMap->At(fieldName));
+  const std::string table = db::UpperAscii(FieldTableMap->At(fieldName));
   const db::Value value = field.Value();
   if (table == kEnumTable) return VoucherSourceName(ToVoucherSourceId(value));
 

@@ -59,33 +59,4 @@ void InitCheckItems(HostContext& ctx) {
   }
 }
 
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-std::string TrimBlanks(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
-  if (from.empty()) return std::string(text);
-  std::string out;
-  out.reserve(text.size());
-  std::size_t pos = 0;
-  for (auto hit = text.find(from); hit != std::string_view::npos; hit = text.find(from, pos)) {
-    out.append(text, pos, hit - pos);
-    out.append(to);
-    pos = hit + from.size();
-  }
-  out.append(text, pos, std::string_view::npos);
-  return out;
-}
-
 }  // namespace tallyvet

@@ -1,10 +1,11 @@
-// The six reconciliation items and their fixed contents, plus the few text operations that every
-// part of the engine uses to build and patch the host's SQL.
+// The six reconciliation items and their fixed contents, plus the text operations that every part
+// of the engine uses to build and patch the host's SQL.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "db/text.h"
 #include "shell/host_context.h"
 
 namespace tallyvet {
@@ -18,19 +19,9 @@ void InitCheckItems(HostContext& ctx);
 // Item 6's LedgerTable: the voucher subquery "(SELECT ... ) QVOUCHER", upper-cased.
 const std::string& VoucherSubqueryLedgerTable();
 
-// --- Text operations shared by the engine -------------------------------------------------------
-// The host's names and SQL keywords are ASCII, and the derived SQL is compared and patched as
-// exact, case-sensitive text; these never touch a byte outside ASCII, so Chinese text in literals
-// and captions survives them byte for byte.
-
-// ASCII letters upper-cased, every other byte unchanged.
-std::string UpperAscii(std::string_view text);
-
-// Leading and trailing blanks (" " only, as the host's Trim) removed; tabs and line breaks stay.
-std::string TrimBlanks(std::string_view text);
-
-// Every occurrence of `from`, scanning left to right without overlap, replaced by `to`; the
-// replacement is never rescanned. An empty `from` leaves the text unchanged.
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to);
+// The engine builds and patches the host's SQL with the host's text conventions (db/text.h).
+using db::ReplaceAll;
+using db::TrimBlanks;
+using db::UpperAscii;
 
 }  // namespace tallyvet

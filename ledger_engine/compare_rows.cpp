@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "db/text.h"
 #include "ledger_engine/key_conditions.h"
 
 namespace tallyvet {
@@ -14,32 +15,6 @@ namespace {
 
 constexpr const char* kListIndent = "    ";
 constexpr const char* kAmountLabel = "差额：";
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  const auto first = s.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const auto last = s.find_last_not_of(' ');
-  return s.substr(first, last - first + 1);
-}
-
-// Byte offset of the character `count` characters after `from` in UTF-8 text (or the end).
-std::size_t AdvanceCharacters(std::string_view s, std::size_t from, std::size_t count) {
-  std::size_t p = from;
-  while (count > 0 && p < s.size()) {
-    ++p;
-    while (p < s.size() && (static_cast<unsigned char>(s[p]) & 0xC0) == 0x80) ++p;
-    --count;
-  }
-  return p;
-}
 
 // The list's amounts are sums of cent amounts: fifteen significant digits, as the host's own
 // number-to-text conversion writes them, keep binary noise ("0.30000000000000004") out of the
@@ -91,57 +66,6 @@ void LoadRow(const db::Recordset& rs, std::vector<db::Value>& row) {
   const auto& fields = rs.Fields();
   for (std::size_t i = 0; i < row.size(); ++i) row[i] = fields[i].Value();
 }
-
-}  // namespace
-
-double RoundHalfEven(double value, int decimals) {
-  if (!std::isfinite(value) || decimals < 0) return value;
-  // The shortest decimal text that reads back to `value`, in fixed notation.
-  char buffer[400];
-  const auto written =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-  if (written.ec != std::errc()) return value;
-  std::string_view text(buffer, static_cast<std::size_t>(written.ptr - buffer));
-  const bool negative = !text.empty() && text.front() == '-';
-  if (negative) text.remove_prefix(1);
-  const auto dot = text.find('.');
-  if (dot == std::string_view::npos) return value;
-  const std::string_view fraction = text.substr(dot + 1);
-  const auto places = static_cast<std::size_t>(decimals);
-  if (fraction.size() <= places) return value;
-
-  // Digits kept, as one decimal integer; then decide on the first dropped digit and the rest.
-  std::string kept(text.substr(0, dot));
-  kept.append(fraction.substr(0, places));
-  const char next = fraction[places];
-  const bool restNonZero =
-      fraction.substr(places + 1).find_first_not_of('0') != std::string_view::npos;
-  const bool lastOdd = ((kept.back() - '0') % 2) == 1;
-  if (next > '5' || (next == '5' && (restNonZero || lastOdd))) {
-    std::size_t i = kept.size();
-    while (i > 0) {
-      --i;
-      if (kept[i] == '9') {
-        kept[i] = '0';
-      } else {
-        ++kept[i];
-        break;
-      }
-      if (i == 0) kept.insert(kept.begin(), '1');
-    }
-  }
-  std::string result = negative ? "-" : "";
-  result.append(kept, 0, kept.size() - places);
-  if (places > 0) {
-    result.push_back('.');
-    result.append(kept, kept.size() - places, places);
-  }
-  double rounded = 0;
-  std::from_chars(result.data(), result.data() + result.size(), rounded);
-  return rounded;
-}
-
-namespace {
 
 // A finite double as digits times a power of ten, from its shortest decimal text.
 struct DecimalValue {
@@ -242,9 +166,9 @@ void AddDifferenceLine(ProgressScreen& screen, std::string_view text, double amo
         if (line.rfind(kListIndent, 0) != 0) continue;
         const auto tab = line.find('\t');
         if (tab == std::string::npos) continue;
-        if (TrimBlanks(std::string_view(line).substr(0, tab)) != text) continue;
-        const std::size_t from = AdvanceCharacters(line, tab + 1, 3);
-        const std::size_t to = AdvanceCharacters(line, from, 30);
+        if (db::TrimBlanks(std::string_view(line).substr(0, tab)) != text) continue;
+        const std::size_t from = db::Utf8Advance(line, tab + 1, 3);
+        const std::size_t to = db::Utf8Advance(line, from, 30);
         const double before = db::Value(line.substr(from, to - from)).AsDouble();
         *entry = ListLine(text, before + amount);
         found = true;
@@ -274,7 +198,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
   // Names do not change from row to row: the relevance test once per column.
   std::vector<bool> relevant(columns, true);
   for (std::size_t i = keys; i < columns; ++i) {
-    relevant[i] = IsRelevantColumn(item, Upper(stoFields[i].Name()));
+    relevant[i] = IsRelevantColumn(item, db::UpperAscii(stoFields[i].Name()));
   }
 
   // Only the current row of each side is held.
@@ -344,7 +268,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
           if (writeReport) {
             std::string nameArgument = mark == Mark::A ? stoKey.Name() : std::string();
             record.keyDescription +=
-                ctx.dictionary.Caption(Upper(stoKey.Name())) + "=" +
+                ctx.dictionary.Caption(db::UpperAscii(stoKey.Name())) + "=" +
                 ctx.dictionary.GetFieldText(ctx.conn(), keyField, nameArgument).AsText() + "\r\n";
           }
           const std::string column = QualifyKeyColumn(ctx.CheckItems, recFields[j].Name(), item);
@@ -368,7 +292,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
         record.columnName = stoFields[i].Name();
         const std::string& captionName =
             mark == Mark::Matched ? recFields[i].Name() : stoFields[i].Name();
-        record.columnCaption = ctx.dictionary.Caption(Upper(FieldBaseName(captionName)));
+        record.columnCaption = ctx.dictionary.Caption(db::UpperAscii(FieldBaseName(captionName)));
         record.storedValue = mark == Mark::A ? 0 : sv.AsDouble();
         record.recomputedValue = mark == Mark::B ? 0 : rv.AsDouble();
         record.columnIndex = static_cast<std::int16_t>(i);
@@ -398,9 +322,9 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
         }
         const bool stands = ExecuteSql(ctx, statement) && ctx.conn().RowsAffected() != 0;
         if (!stands) {
-          AddDifferenceLine(screen,
-                            ctx.dictionary.Caption(Upper(FieldBaseName(recFields[i].Name()))),
-                            RoundHalfEven(listedAmount, 2));
+          AddDifferenceLine(
+              screen, ctx.dictionary.Caption(db::UpperAscii(FieldBaseName(recFields[i].Name()))),
+              RoundHalfEven(listedAmount, 2));
         }
       }
       rowRecorded = true;

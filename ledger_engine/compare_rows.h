@@ -24,16 +24,15 @@
 #include <vector>
 
 #include "db/recordset.h"
+#include "db/value.h"
 #include "ledger_engine/difference.h"
 #include "shell/host_context.h"
 #include "shell/progress_screen.h"
 
 namespace tallyvet {
 
-// `value` rounded to `decimals` places, halves to the even neighbour, decided on the shortest
-// decimal text that reads back to `value` (so 0.005, stored in binary a little above half a cent,
-// rounds to 0, and 2.675, stored a little below, to 2.68). Infinities and NaN come back unchanged.
-double RoundHalfEven(double value, int decimals = 2);
+// Differences are rounded as every amount is (db/value.h).
+using db::RoundHalfEven;
 
 // minuend - subtrahend, computed on the decimal values the two doubles stand for (their shortest
 // decimal texts), so that 2.035 - 2 is 0.035 and not 0.034999999999999920; the result is the

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "db/text.h"
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/derivation.h"
 #include "ledger_engine/key_conditions.h"
@@ -13,30 +14,6 @@ namespace tallyvet {
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
-
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-// Every occurrence of `from` replaced, scanning on behind each replacement (the replacement may
-// itself contain `from`).
-std::string ReplaceAll(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  std::size_t start = 0;
-  while (true) {
-    const auto hit = text.find(from, start);
-    if (hit == std::string_view::npos) break;
-    out.append(text.substr(start, hit - start));
-    out.append(to);
-    start = hit + from.size();
-  }
-  out.append(text.substr(start));
-  return out;
-}
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -53,21 +30,10 @@ bool ReadNumber(std::string_view s, std::size_t& p, std::size_t maxDigits, int& 
   return p > start;
 }
 
-// Walks a result to its end once, so that fetching, the slow part of a run, happens while the
-// progress bar moves.
-void PreparationPass(db::Recordset& rs, ProgressStepper& stepper) {
-  while (!rs.Eof()) {
-    stepper.Step();
-    rs.MoveNext();
-  }
-}
-
 }  // namespace
 
-bool IsValidDate(std::string_view text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return false;
-  text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+bool IsValidDate(std::string_view untrimmed) {
+  const std::string text = db::TrimBlanks(untrimmed);
   std::size_t p = 0;
   int year = 0, month = 0, day = 0;
   if (!ReadNumber(text, p, 4, year) || p != 4) return false;
@@ -96,8 +62,7 @@ int KeyCountFromPositions(std::string_view positions) {
 std::string DateConditionBeforeGroupBy(int item, const std::string& startDate,
                                        const std::string& endDate) {
   const std::string column = item == 6 ? "NVL(ItemActivity.strDate,' ')" : "strDate";
-  return " AND " + column + ">=" + QuoteSqlText(startDate) + " AND " + column +
-         "<=" + QuoteSqlText(endDate) + " GROUP BY";
+  return " AND " + DateRangeCondition(column, startDate, endDate) + " GROUP BY";
 }
 
 std::string RecomputeStatement(std::string_view selectSql, std::string_view positions, int item,
@@ -107,21 +72,21 @@ std::string RecomputeStatement(std::string_view selectSql, std::string_view posi
     sql += " ORDER BY ";
     sql += positions;
   }
-  return ReplaceAll(Upper(sql), "GROUP BY", DateConditionBeforeGroupBy(item, startDate, endDate));
+  return db::ReplaceAll(db::UpperAscii(sql), "GROUP BY",
+                        DateConditionBeforeGroupBy(item, startDate, endDate));
 }
 
 std::string StoredStatement(std::string_view insertColumns, std::string_view ledgerTable,
                             const std::string& startDate, const std::string& endDate,
                             std::string_view positions) {
-  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) +
-         " WHERE strDate>=" + QuoteSqlText(startDate) + " AND strDate<=" + QuoteSqlText(endDate) +
-         " ORDER BY " + std::string(positions);
+  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) + " WHERE " +
+         DateRangeCondition("strDate", startDate, endDate) + " ORDER BY " + std::string(positions);
 }
 
 std::string CountStatement(std::string_view ledgerTable, const std::string& startDate,
                            const std::string& endDate) {
-  return "SELECT COUNT(*) FROM " + std::string(ledgerTable) +
-         " WHERE strDate>=" + QuoteSqlText(startDate) + " AND strDate<=" + QuoteSqlText(endDate);
+  return "SELECT COUNT(*) FROM " + std::string(ledgerTable) + " WHERE " +
+         DateRangeCondition("strDate", startDate, endDate);
 }
 
 std::string SectionHeading(std::string_view caption) {
@@ -135,10 +100,10 @@ TextReportSink::TextReportSink(const ReportFile& report, ProgressScreen& screen)
 }
 
 std::string TextReportSink::DifferenceLine(const DifferenceRecord& record) {
-  const auto number = [](double v) { return db::FormatDouble(RoundHalfEven(v, 2)); };
   return "    " + OneLineKeyDescription(record.keyDescription) + "  " + record.columnCaption +
-         "  汇总数：" + number(record.storedValue) + "  明细数：" + number(record.recomputedValue) +
-         "  差额：" + number(ExactDifference(record.storedValue, record.recomputedValue)) + kCrLf;
+         "  汇总数：" + db::RoundedText(record.storedValue) + "  明细数：" +
+         db::RoundedText(record.recomputedValue) + "  差额：" +
+         db::RoundedText(ExactDifference(record.storedValue, record.recomputedValue)) + kCrLf;
 }
 
 void TextReportSink::RecordDifference(const DifferenceRecord& record, bool /*firstInRow*/) {
@@ -195,7 +160,7 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
 
     CheckItemTable& items = ctx.CheckItems;
     const std::size_t index = CheckItemTable::Index(item);
-    const std::string ledgerTable = Upper(items.LedgerTable[index]);
+    const std::string ledgerTable = db::UpperAscii(items.LedgerTable[index]);
     if (item == 4 && !IsValidDate(startDate)) startDate = ctx.AccountStartDate;
 
     std::string keyColumns, positions;
@@ -204,14 +169,14 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
 
     auto recomputed = ctx.conn().OpenResultset(
         RecomputeStatement(items.SelectSql[index], positions, item, startDate, endDate), 3, 3);
-    PreparationPass(*recomputed, stepper);
+    StepThrough(*recomputed, stepper);
     std::string unused;
     items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
 
     auto stored = ctx.conn().OpenResultset(
         StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions), 3,
         3);
-    PreparationPass(*stored, stepper);
+    StepThrough(*stored, stepper);
     recomputed->MoveFirst();
     stored->MoveFirst();
 

@@ -9,14 +9,6 @@ namespace tallyvet {
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
-bool EndsWith(std::string_view text, std::string_view suffix) {
-  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
-}
-
 // The row's source line exactly as stored: case, blanks and its line break kept.
 std::string SourceText(const db::Recordset& rs) {
   return rs.Fields()["Text"].Value().AsText();
@@ -43,13 +35,7 @@ void ScanSource(HostContext& ctx, ProgressScreen& screen, std::string_view objec
                 StatementHandler onStatement) {
   auto rs = ctx.conn().OpenResultset(SourceQuery(ctx, objectName), 3, 3);
   ProgressStepper stepper(screen);
-  std::size_t rows = 0;
-  while (!rs->Eof()) {
-    stepper.Step();
-    rs->MoveNext();
-    ++rows;
-  }
-  if (rows > 0) {
+  if (StepThrough(*rs, stepper) > 0) {
     rs->MoveFirst();
     int item = 0;
     std::string keyword;
@@ -194,12 +180,12 @@ void NextSourceStatement(db::Recordset& rs, const CheckItemTable& items, int& it
     }
     // Every statement after a header belongs to that header's item until the next header.
     if (item > 0) {
-      if (StartsWith(line, "SELECT")) {
+      if (line.starts_with("SELECT")) {
         keyword = "SELECT";
         pending = raw;
         return;
       }
-      if (StartsWith(line, "INSERT")) {
+      if (line.starts_with("INSERT")) {
         keyword = "INSERT";
         return;
       }
@@ -224,10 +210,10 @@ std::string CollectSourceStatement(db::Recordset& rs, std::string_view startMark
     }
     std::string line = TrimBlanks(DropLastChar(UpperAscii(TrimBlanks(raw))));
 
-    if (StartsWith(line, startMarker) || EndsWith(line, startMarker)) {
+    if (line.starts_with(startMarker) || line.ends_with(startMarker)) {
       // A line that ends with the opening marker ("SELECT" alone, "INSERT INTO T (") carries
       // nothing of the statement itself.
-      if (EndsWith(line, startMarker)) {
+      if (line.ends_with(startMarker)) {
         line.clear();
         raw.clear();
       }
@@ -237,8 +223,8 @@ std::string CollectSourceStatement(db::Recordset& rs, std::string_view startMark
       }
       started = true;
     }
-    if (StartsWith(line, "SUM")) ++sumLines;
-    if (!line.empty() && EndsWith(line, endMarker)) {
+    if (line.starts_with("SUM")) ++sumLines;
+    if (!line.empty() && line.ends_with(endMarker)) {
       line = ReplaceAll(line, endMarker, "");
       raw = ReplaceAll(raw, endMarker, "");
       ended = true;

@@ -81,6 +81,15 @@ std::string QuoteSqlText(std::string_view text) {
   return quoted;
 }
 
+std::string DateRangeCondition(std::string_view column, std::string_view begin,
+                               std::string_view end) {
+  std::string condition(column);
+  condition += ">=" + QuoteSqlText(begin) + " AND ";
+  condition += column;
+  condition += "<=" + QuoteSqlText(end);
+  return condition;
+}
+
 std::string QualifyKeyColumn(const CheckItemTable& items, std::string_view columnName, int item) {
   const std::string& sql = items.SelectSql[CheckItemTable::Index(item)];
   const auto pos = sql.find(UpperAscii(columnName));

@@ -18,6 +18,11 @@ namespace tallyvet {
 // 'O''Brien'). Every text value that goes into a condition or a value list goes through here.
 std::string QuoteSqlText(std::string_view text);
 
+// "<column>>='<begin>' AND <column><='<end>'": an inclusive range of the text dates in `column`,
+// as every statement of a comparison run or a re-registration restricts its rows.
+std::string DateRangeCondition(std::string_view column, std::string_view begin,
+                               std::string_view end);
+
 // The column name with the table qualifier it carries in the item's SelectSql (LNGITEMID ->
 // ITEMACTIVITYDETAIL.LNGITEMID), or the name unchanged when the SQL does not hold the upper-cased
 // name right after a "." or the qualifier would be empty (an alias ending in "0", as T0, gives

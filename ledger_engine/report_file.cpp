@@ -1,7 +1,6 @@
 #include "ledger_engine/report_file.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,33 +14,6 @@ namespace {
 
 const std::string kAsterisks(69, '*');
 constexpr const char* kCrLf = "\r\n";
-
-// Owns one iconv descriptor; the conversion state is reset before every text.
-class IconvHandle {
- public:
-  IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::system_error(errno, std::generic_category(),
-                              std::string("cannot convert text from ") + from + " to " + to);
-    }
-  }
-  ~IconvHandle() { iconv_close(cd_); }
-  IconvHandle(const IconvHandle&) = delete;
-  IconvHandle& operator=(const IconvHandle&) = delete;
-  iconv_t get() const { return cd_; }
-
- private:
-  iconv_t cd_;
-};
-
-// Length of the UTF-8 sequence that starts with `lead`, 1 for a byte that starts none (so a
-// stray byte is skipped alone).
-std::size_t Utf8SequenceLength(unsigned char lead) {
-  if (lead >= 0xF0 && lead <= 0xF4) return 4;
-  if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-  if (lead >= 0xC2) return 2;
-  return 1;
-}
 
 // Owns one POSIX file descriptor.
 class FileDescriptor {
@@ -70,37 +42,13 @@ std::filesystem::path ProgramFolder() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();
 }
 
-std::string Utf8ToGbk(std::string_view utf8) {
-  IconvHandle cd("GBK", "UTF-8");
-  std::string out;
-  out.reserve(utf8.size());
-  char* in = const_cast<char*>(utf8.data());
-  std::size_t inLeft = utf8.size();
-  char buffer[4096];
-  while (inLeft > 0) {
-    char* to = buffer;
-    std::size_t toLeft = sizeof buffer;
-    const std::size_t rc = iconv(cd.get(), &in, &inLeft, &to, &toLeft);
-    out.append(buffer, static_cast<std::size_t>(to - buffer));
-    if (rc != static_cast<std::size_t>(-1)) break;
-    if (errno == E2BIG) continue;
-    // EILSEQ (no GBK form, or not UTF-8) or EINVAL (a sequence cut off at the end): one "?" for
-    // the character, then go on behind it.
-    const std::size_t skip = std::min(inLeft, Utf8SequenceLength(static_cast<unsigned char>(*in)));
-    out.push_back('?');
-    in += skip;
-    inLeft -= skip;
-    iconv(cd.get(), nullptr, nullptr, nullptr, nullptr);
-  }
-  return out;
-}
-
-std::string CurrentDateTimeText() {
+std::string CurrentDateTimeText(const char* format) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
   char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  // strftime leaves the buffer undefined when the result does not fit.
+  if (std::strftime(text, sizeof text, format, &local) == 0) return {};
   return text;
 }
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "shell/gbk.h"  // Utf8ToGbk: the report is written in GBK
 #include "shell/host_context.h"
 
 namespace tallyvet {
@@ -24,13 +25,9 @@ namespace tallyvet {
 // Throws std::filesystem::filesystem_error when the link cannot be read.
 std::filesystem::path ProgramFolder();
 
-// UTF-8 text in GBK. A character that GBK cannot represent (or a byte that is not valid UTF-8)
-// becomes "?", so one odd character never costs a report line. Throws std::system_error when the
-// converter cannot be opened.
-std::string Utf8ToGbk(std::string_view utf8);
-
-// The current local date and time as "yyyy-mm-dd hh:mm:ss", the form the banner shows.
-std::string CurrentDateTimeText();
+// The current local date and time written with the strftime `format` (at most 31 bytes of
+// result); by default "yyyy-mm-dd hh:mm:ss", the form the banner shows.
+std::string CurrentDateTimeText(const char* format = "%Y-%m-%d %H:%M:%S");
 
 class ReportFile {
  public:

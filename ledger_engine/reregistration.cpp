@@ -14,12 +14,6 @@ namespace {
 
 constexpr const char* kSavepoint = "tallyvet_reregister";
 
-// " AND strDate>='begin' AND strDate<='end'": the range as it is joined to a ledger or a derived
-// SELECT; dates are text and both ends are included.
-std::string DateRangeTerms(const std::string& beginDate, const std::string& endDate) {
-  return " AND strDate>=" + QuoteSqlText(beginDate) + " AND strDate<=" + QuoteSqlText(endDate);
-}
-
 void WaitForStatement(db::Connection& conn, ProgressStepper& stepper) {
   while (conn.StillExecuting()) stepper.Step();
 }
@@ -65,14 +59,14 @@ bool ReRegisterLedger(HostContext& ctx, ProgressScreen& screen, int item,
     // host's own transaction, and rolling back to it brings back the rows the DELETE removed.
     conn->Execute(std::string("SAVEPOINT ") + kSavepoint);
     inSavepoint = true;
-    conn->Execute("DELETE FROM " + table + " NOLOGGING WHERE strDate>=" + QuoteSqlText(beginDate) +
-                  " AND strDate<=" + QuoteSqlText(endDate));
+    const std::string range = DateRangeCondition("strDate", beginDate, endDate);
+    conn->Execute("DELETE FROM " + table + " NOLOGGING WHERE " + range);
     WaitForStatement(*conn, stepper);
 
     screen.SetNotes("正在登记账表...");
     // The range is joined with AND to the condition in front of each GROUP BY, subqueries too.
-    std::string sql = ReplaceAll(UpperAscii(items.SelectSql[i]), "GROUP BY",
-                                 DateRangeTerms(beginDate, endDate) + " GROUP BY");
+    std::string sql =
+        ReplaceAll(UpperAscii(items.SelectSql[i]), "GROUP BY", " AND " + range + " GROUP BY");
     // The same query restricted to no row: it gives the result's shape without reading data.
     const std::string probe =
         ReplaceAll(UpperAscii(sql), "GROUP BY", " AND strDate>'9999-12-31' GROUP BY");

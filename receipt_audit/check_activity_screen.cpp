@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "db/error.h"
+#include "db/text.h"
+#include "db/value.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/derivation.h"
 #include "ledger_engine/reregistration.h"
@@ -25,20 +27,10 @@ constexpr std::array<const char*, kGridColumns> kHeaderTexts = {
     "", "", "项目", "成本金额", "平均成本", "差额", "调整"};
 constexpr std::array<int, kGridColumns> kHeaderPadding = {0, 0, 36, 6, 5, 12, 0};
 
-// Twips a character takes in the grid's 9 pt font: blanks and Latin letters half of a Chinese one.
-constexpr int kNarrowCharWidth = 90;
-constexpr int kWideCharWidth = 180;
+// Twips a display cell takes in the grid's 9 pt font: a blank or a Latin letter fills one, a
+// Chinese character two.
+constexpr int kCellWidth = 90;
 constexpr int kCellMargins = 120;
-
-// The first `count` characters (not bytes) of a UTF-8 text.
-std::string FirstCharacters(const std::string& text, std::size_t count) {
-  std::size_t pos = 0;
-  for (std::size_t n = 0; n < count && pos < text.size(); ++n) {
-    ++pos;
-    while (pos < text.size() && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) ++pos;
-  }
-  return text.substr(0, pos);
-}
 
 // The database's own message where there is one.
 std::string MessageOf(const std::exception& e) {
@@ -57,13 +49,8 @@ void CheckGrid::SetRows(int rows) {
 
 int DesignedColumnWidth(int column) {
   const std::string text = kHeaderTexts.at(static_cast<std::size_t>(column));
-  int width = kCellMargins + kHeaderPadding.at(static_cast<std::size_t>(column)) * kNarrowCharWidth;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if ((c & 0xC0) == 0x80) continue;  // continuation byte
-    width += c < 0x80 ? kNarrowCharWidth : kWideCharWidth;
-  }
-  return width;
+  const auto cells = kHeaderPadding.at(static_cast<std::size_t>(column)) + db::DisplayWidth(text);
+  return kCellMargins + static_cast<int>(cells) * kCellWidth;
 }
 
 CheckActivityScreen::CheckActivityScreen(HostContext& ctx, MessageBox& messages)
@@ -93,7 +80,8 @@ void CheckActivityScreen::ShowAccountInfo() {
     auto rs = ctx_.conn().OpenResultset("SELECT strUserName,strver FROM Business", 3);
     if (!rs->Eof()) {
       lblUser_ += "    账套名:" + rs->Fields()["strUserName"].Value().AsText();
-      accountSetVersion_ = FirstCharacters(rs->Fields()["strVer"].Value().AsText(), 4);
+      const std::string version = rs->Fields()["strVer"].Value().AsText();
+      accountSetVersion_ = version.substr(0, db::Utf8Advance(version, 0, 4));
     }
     rs->Close();
   } catch (const std::exception&) {
@@ -219,13 +207,8 @@ void CheckActivityScreen::RunOneCheck(const ReceiptCheck& check, ProgressStepper
                                       int& nextRow) {
   db::Connection& conn = ctx_.conn();
   auto rs = conn.OpenResultset(check.sql, 3, 3);
-  const bool hasRows = !rs->Eof();
   // First pass: only moves the bar, so that a long fetch shows life before the grid fills.
-  while (!rs->Eof()) {
-    stepper.Step();
-    rs->MoveNext();
-  }
-  if (hasRows) {
+  if (StepThrough(*rs, stepper) > 0) {
     rs->MoveFirst();
     const db::FieldList& fields = rs->Fields();
     const db::Field idField = fields["lngActivityDetailID"];
@@ -271,7 +254,7 @@ void CheckActivityScreen::RunOneCheck(const ReceiptCheck& check, ProgressStepper
       finding.lngActivityDetailID = idField.Value().AsText();
       finding.costAmount = cost.AsDouble();
       finding.secondAmount = second.AsDouble();
-      finding.difference = RoundDecimal(finding.costAmount - finding.secondAmount, 4);
+      finding.difference = db::RoundHalfEven(finding.costAmount - finding.secondAmount, 4);
       finding.gridRow = nextRow;
 
       CheckGrid::Row& row = grid_.cells[r];
@@ -336,12 +319,7 @@ void CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome) {
     db::Connection& conn = ctx_.conn();
     auto groups = conn.OpenResultset(AverageCostGroupSql(accountSetVersion_), 3, 3);
     ProgressStepper stepper(*this, /*rounded=*/false);
-    const bool hasRows = !groups->Eof();
-    while (!groups->Eof()) {
-      stepper.Step();
-      groups->MoveNext();
-    }
-    if (hasRows) {
+    if (StepThrough(*groups, stepper) > 0) {
       groups->MoveFirst();
       const db::FieldList& fields = groups->Fields();
       const db::Field yearField = fields["intYear"];
@@ -370,8 +348,8 @@ void CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome) {
         line->Close();
         if (found) {
           if (update.strDate < earliestDate_) earliestDate_ = update.strDate;
-          update.difference =
-              RoundDecimal(sumCostField.Value().AsDouble() - sumAvgField.Value().AsDouble(), 2);
+          update.difference = db::RoundHalfEven(
+              sumCostField.Value().AsDouble() - sumAvgField.Value().AsDouble(), 2);
           update.statement = AverageCostUpdateSql(update.difference, update.lngActivityDetailID);
           // The screen does not look at the outcome; it is kept for callers that list it.
           update.ok = ExecuteSql(ctx_, update.statement);

@@ -167,7 +167,6 @@ class CheckActivityScreen final : public ProgressScreen {
   bool ProgressVisible() const { return progressVisible_; }
   int Height() const { return height_; }
   bool Hourglass() const { return hourglass_; }
-  bool Closed() const { return closed_; }
   const std::string& Caption() const { return caption_; }
 
   const std::string& AccountSetVersion() const { return accountSetVersion_; }

@@ -27,26 +27,6 @@ constexpr std::array<Column, 10> kColumns = {{
     {"差额", 12},
 }};
 
-// Decodes one UTF-8 character starting at `i` and moves `i` past it.
-char32_t NextCodePoint(const std::string& s, std::size_t& i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-  char32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-  ++i;
-  while (extra-- > 0 && i < s.size()) {
-    cp = (cp << 6) | (static_cast<unsigned char>(s[i]) & 0x3F);
-    ++i;
-  }
-  return cp;
-}
-
-bool IsWide(char32_t cp) {
-  return (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-         (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-         (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-         (cp >= 0xFFE0 && cp <= 0xFFE6) || (cp >= 0x20000 && cp <= 0x3FFFD);
-}
-
 std::string JoinRow(const std::array<std::string, kColumns.size()>& cells) {
   std::string line;
   for (std::size_t c = 0; c < cells.size(); ++c) {
@@ -59,27 +39,24 @@ std::string JoinRow(const std::array<std::string, kColumns.size()>& cells) {
 
 }  // namespace
 
-std::size_t DisplayWidth(const std::string& text) {
-  std::size_t width = 0;
-  for (std::size_t i = 0; i < text.size();) width += IsWide(NextCodePoint(text, i)) ? 2 : 1;
-  return width;
-}
-
 std::string PadToWidth(const std::string& text, std::size_t width) {
   const std::size_t w = DisplayWidth(text);
   return w >= width ? text : text + std::string(width - w, ' ');
 }
 
-nlohmann::json FindingJson(const CheckFinding& finding) {
-  nlohmann::json id = finding.lngActivityDetailID;
+nlohmann::json IntegerOrText(const std::string& text) {
   std::int64_t number = 0;
-  const char* first = finding.lngActivityDetailID.data();
-  const char* last = first + finding.lngActivityDetailID.size();
+  const char* first = text.data();
+  const char* last = first + text.size();
   const auto parsed = std::from_chars(first, last, number);
-  if (parsed.ec == std::errc{} && parsed.ptr == last && first != last) id = number;
+  if (parsed.ec == std::errc{} && parsed.ptr == last && first != last) return number;
+  return text;
+}
+
+nlohmann::json FindingJson(const CheckFinding& finding) {
   return {
       {"kind", finding.kind},
-      {"lngActivityDetailID", id},
+      {"lngActivityDetailID", IntegerOrText(finding.lngActivityDetailID)},
       {"strDate", finding.strDate},
       {"receiptType", finding.receiptType},
       {"receiptNo", finding.receiptNo},

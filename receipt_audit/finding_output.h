@@ -6,12 +6,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "db/text.h"
 #include "receipt_audit/check_activity_screen.h"
 
 namespace tallyvet::receipt_audit {
 
 // {"kind","lngActivityDetailID","strDate","receiptType","receiptNo","item","position",
-//  "costAmount","secondAmount","difference"}; the id as a JSON number when it is one.
+//  "costAmount","secondAmount","difference"}; the id as IntegerOrText gives it.
 nlohmann::json FindingJson(const CheckFinding& finding);
 
 // The table's header line and one line per finding, columns aligned by display width (a Chinese
@@ -22,6 +23,10 @@ std::string FindingTableLine(const CheckFinding& finding);
 // `text` padded with blanks to `width` display columns (never cut).
 std::string PadToWidth(const std::string& text, std::size_t width);
 // Display columns of a UTF-8 text: two for East Asian wide characters, one otherwise.
-std::size_t DisplayWidth(const std::string& text);
+using db::DisplayWidth;
+
+// An id, year or period read back as text, as a JSON number when the whole text is a plain
+// integer, as the text itself otherwise (an empty text stays text).
+nlohmann::json IntegerOrText(const std::string& text);
 
 }  // namespace tallyvet::receipt_audit

@@ -1,9 +1,5 @@
 #include "receipt_audit/receipt_sql.h"
 
-#include <charconv>
-#include <cmath>
-#include <system_error>
-
 namespace tallyvet::receipt_audit {
 
 namespace {
@@ -29,20 +25,6 @@ std::string KeyTerm(std::string_view column, const db::Value& value) {
     term += value.AsText();
   }
   return term;
-}
-
-// Adds one unit in the last place of a string of decimal digits; true when it carried out of the
-// first digit (the caller then puts a "1" in front).
-bool IncrementDigits(std::string& digits) {
-  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-    if (*it == '.') continue;
-    if (*it != '9') {
-      ++*it;
-      return false;
-    }
-    *it = '0';
-  }
-  return true;
 }
 
 }  // namespace
@@ -170,32 +152,22 @@ std::optional<std::string> WriteBackSql(std::string_view kind, std::string_view 
 }
 
 std::string AverageCostGroupSql(std::string_view version) {
-  std::string sql;
-  if (!IsOldVersion(version)) {
-    sql = "SELECT /*+ CHOOSE */ intYear,bytPeriod,lngItemID,lngPositionGroupID,";
-    sql += "Sum(dblCostAmount) As dblSumCost, ";
-    sql += "Sum(dblAvgCostAmount) As dblSumAvgCost ";
-    sql += "From ItemActivity, ItemActivityDetail,Position ";
-    sql += "Where ItemActivity.lngActivityID = ItemActivityDetail.lngActivityID ";
-    sql += "AND ItemActivityDetail.lngPositionID=Position.lngPositionID ";
-    sql += "AND blnIsVoid=0 AND ItemActivity.bytStatus=2 AND dblPlanPrice=0 ";
-    sql += "AND (lngActivityTypeID IN(11,13,16,15,19,22,21,31,33) OR lngActivityTypeID=28 ";
-    sql += "AND blnSameGroup=0";
-    sql += ") ";
-    sql += "GROUP BY intYear,bytPeriod,lngItemID,lngPositionGroupID ";
-    sql += "HAVING Sum(dblCostAmount)<>Sum(dblAvgCostAmount)";
-  } else {
-    sql = "SELECT /*+ CHOOSE */ intYear,bytPeriod,lngItemID,";
-    sql += "Sum(dblCostAmount) As dblSumCost, ";
-    sql += "Sum(dblAvgCostAmount) As dblSumAvgCost ";
-    sql += "From ItemActivity, ItemActivityDetail,Position ";
-    sql += "Where ItemActivity.lngActivityID = ItemActivityDetail.lngActivityID ";
-    sql += "AND ItemActivityDetail.lngPositionID=Position.lngPositionID ";
-    sql += "AND blnIsVoid=0 AND dblPlanPrice=0 ";
-    sql += "AND (lngActivityTypeID IN(11,13,16,15,19,22,21,31,33)) ";
-    sql += "GROUP BY intYear,bytPeriod,lngItemID ";
-    sql += "HAVING Sum(dblCostAmount)<>Sum(dblAvgCostAmount)";
-  }
+  std::string sql = "SELECT /*+ CHOOSE */ intYear,bytPeriod,lngItemID,";
+  AppendOutsideOld(sql, version, "lngPositionGroupID,");
+  sql += "Sum(dblCostAmount) As dblSumCost, ";
+  sql += "Sum(dblAvgCostAmount) As dblSumAvgCost ";
+  sql += "From ItemActivity, ItemActivityDetail,Position ";
+  sql += "Where ItemActivity.lngActivityID = ItemActivityDetail.lngActivityID ";
+  sql += "AND ItemActivityDetail.lngPositionID=Position.lngPositionID ";
+  sql += "AND blnIsVoid=0 ";
+  AppendOutsideOld(sql, version, "AND ItemActivity.bytStatus=2 ");
+  sql += "AND dblPlanPrice=0 ";
+  sql += "AND (lngActivityTypeID IN(11,13,16,15,19,22,21,31,33)";
+  AppendOutsideOld(sql, version, " OR lngActivityTypeID=28 AND blnSameGroup=0");
+  sql += ") ";
+  sql += "GROUP BY intYear,bytPeriod,lngItemID";
+  AppendOutsideOld(sql, version, ",lngPositionGroupID");
+  sql += " HAVING Sum(dblCostAmount)<>Sum(dblAvgCostAmount)";
   return sql;
 }
 
@@ -228,37 +200,6 @@ std::string AverageCostUpdateSql(double difference, std::string_view lineId) {
   sql += " WHERE lngActivityDetailID=";
   sql += lineId;
   return sql;
-}
-
-double RoundDecimal(double value, int places) {
-  if (!std::isfinite(value) || places < 0) return value;
-  char buf[512];
-  const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-  if (res.ec != std::errc{}) return value;
-  std::string text(buf, res.ptr);
-  std::string sign;
-  if (!text.empty() && text.front() == '-') {
-    sign = "-";
-    text.erase(0, 1);
-  }
-  const auto point = text.find('.');
-  if (point == std::string::npos) return value;
-  const std::size_t decimals = text.size() - point - 1;
-  if (decimals <= static_cast<std::size_t>(places)) return value;
-
-  const std::size_t cut = point + 1 + static_cast<std::size_t>(places);
-  const char first = text[cut];
-  const bool restNonZero = text.find_first_not_of('0', cut + 1) != std::string::npos;
-  std::string kept = text.substr(0, places == 0 ? point : cut);
-  const char lastKept = kept.back();
-  const bool lastOdd = ((lastKept - '0') % 2) == 1;
-  if (first > '5' || (first == '5' && (restNonZero || lastOdd))) {
-    if (IncrementDigits(kept)) kept.insert(kept.begin(), '1');
-  }
-  kept.insert(0, sign);
-  double result = 0;
-  std::from_chars(kept.data(), kept.data() + kept.size(), result);
-  return result;
 }
 
 std::string NumberText(double value) {

@@ -80,10 +80,10 @@ std::string AbsorbingLineSql(std::string_view version, const CostGroup& group);
 // lngActivityDetailID=<id>"; a negative difference keeps its sign right after the "+".
 std::string AverageCostUpdateSql(double difference, std::string_view lineId);
 
-// `value` rounded to `places` decimals, halves to even, decided on the shortest decimal text that
-// reads back to `value` (so 0.00015 rounds to 0.0002 at four places although its binary value lies
-// a hair below the half). Infinite and NaN values come back unchanged.
-double RoundDecimal(double value, int places);
+// The former name of db::RoundHalfEven, kept for its callers.
+inline double RoundDecimal(double value, int places) {
+  return db::RoundHalfEven(value, places);
+}
 
 // A number as statements and grids show it: the shortest text that reads back exactly, "." as
 // decimal point, no grouping, negative zero as "0".

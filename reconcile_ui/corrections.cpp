@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <memory>
 #include <system_error>
 
@@ -13,15 +12,6 @@
 namespace tallyvet {
 
 namespace {
-
-std::string LocalStamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &tm);
-  return text;
-}
 
 // The rows under `condition` as they stand, each as an INSERT that puts it back.
 std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& table,
@@ -64,10 +54,7 @@ std::string InsertedRowCondition(const CorrectionStatements& c) {
 
 // Blanks, tabs and line breaks off both ends (a key list cut from the host's source may keep them).
 std::string TrimWhitespace(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) return {};
-  const auto last = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(first, last - first + 1));
+  return db::Trim(text, " \t\r\n");
 }
 
 }  // namespace
@@ -148,7 +135,7 @@ CorrectionJournal::CorrectionJournal(std::filesystem::path folder, std::string o
                                      std::string stamp)
     : folder_(std::move(folder)),
       owner_(std::move(owner)),
-      stamp_(stamp.empty() ? LocalStamp() : std::move(stamp)) {}
+      stamp_(stamp.empty() ? CurrentDateTimeText("%Y%m%d-%H%M%S") : std::move(stamp)) {}
 
 CorrectionJournal::~CorrectionJournal() {
   try {

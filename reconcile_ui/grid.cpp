@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "db/text.h"
+
 namespace tallyvet {
 
 Grid::Grid(std::string_view formatString) : format_(formatString) {
@@ -14,7 +16,7 @@ Grid::Grid(std::string_view formatString) : format_(formatString) {
   }
   std::vector<std::string> header;
   for (const std::string& piece : pieces_) {
-    widths_.push_back(DisplayWidth(piece));
+    widths_.push_back(static_cast<int>(db::DisplayWidth(piece)));
     const auto last = piece.find_last_not_of(' ');
     header.push_back(last == std::string::npos ? std::string() : piece.substr(0, last + 1));
   }
@@ -70,22 +72,6 @@ int Grid::RowHeight(int row) const {
 void Grid::SetRowHeight(int row, int twips) {
   Check(row, 0);
   heights_[static_cast<std::size_t>(row)] = twips;
-}
-
-int DisplayWidth(std::string_view utf8) {
-  int width = 0;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    // Count lead bytes only; everything beyond ASCII in this program's texts is CJK, two cells.
-    if (c < 0x80) {
-      width += 1;
-      i += 1;
-    } else {
-      width += 2;
-      i += c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-    }
-  }
-  return width;
 }
 
 }  // namespace tallyvet

@@ -56,7 +56,4 @@ class Grid {
   std::vector<int> heights_;
 };
 
-// Width of UTF-8 text in display cells: one per ASCII character, two per wider character.
-int DisplayWidth(std::string_view utf8);
-
 }  // namespace tallyvet

@@ -15,13 +15,6 @@ namespace {
 constexpr std::array<std::string_view, 4> kButtonCaptions = {"重新登记汇总数", "查看单据明细",
                                                              "退出", "全选"};
 
-// Two decimals, halves to even, as plain number text ("12.5", "-3", never "-0").
-std::string Rounded(double value) {
-  double r = RoundHalfEven(value, 2);
-  if (r == 0) r = 0;
-  return db::FormatDouble(r);
-}
-
 double NumberIn(const std::string& text) {
   return db::Value(text).AsDouble();
 }
@@ -126,9 +119,9 @@ void ReportScreen::WriteReport(const std::string& strKeyDesc, const std::string&
   grid.SetText(row, 3, strFieldName);
   grid.SetText(row, 4, strKeyDesc);
   grid.SetText(row, 5, strFieldDesc);
-  grid.SetText(row, 6, Rounded(dblTotalAmount));
-  grid.SetText(row, 7, Rounded(dblListAmount));
-  grid.SetText(row, 8, Rounded(dblTotalAmount - dblListAmount));
+  grid.SetText(row, 6, db::RoundedText(dblTotalAmount));
+  grid.SetText(row, 7, db::RoundedText(dblListAmount));
+  grid.SetText(row, 8, db::RoundedText(dblTotalAmount - dblListAmount));
   grid.SetRowHeight(row, grid.RowHeight(0) * rows);
   ++counter;
 }

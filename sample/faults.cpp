@@ -206,7 +206,8 @@ ReceiptFaults PlantReceiptFaults(BuildState& s) {
   if (s.pairCheckRuns) {
     // A receiving line of a same-group transfer whose average cost left its issuing line's.
     if ((line = p.Pick(std::string(kReceivingLines) + "a.blnSameGroup=1"))) {
-      p.Update("dblAvgCostAmount=dblAvgCostAmount+"s + std::to_string(p.Delta()), line);
+      p.Update("dblAvgCostAmount=ROUND(dblAvgCostAmount+"s + std::to_string(p.Delta()) + ",2)",
+               line);
       p.Finding("转仓单", "transfer_pair", line, "o.dblAvgCostAmount, d.dblAmount+d.dblCostAmount",
                 kReceivingFrom);
     }
@@ -227,40 +228,40 @@ ReceiptFaults PlantReceiptFaults(BuildState& s) {
   }
   // An inbound line whose cost amount was changed by hand.
   if ((line = p.Pick(std::string(kLines) + "a.lngActivityTypeID=1" + unplanned))) {
-    p.Update("dblCostAmount=dblCostAmount+"s + std::to_string(p.Delta()), line);
+    p.Update("dblCostAmount=ROUND(dblCostAmount+"s + std::to_string(p.Delta()) + ",2)", line);
     p.Finding("入库单", "inbound", line, "d.dblCostAmount, (d.dblAvgCostAmount+d.dblAmount)/2",
               kLineFrom);
   }
   // An outbound line whose amount left its cost amount.
   if ((line = p.Pick(std::string(kLines) + "a.lngActivityTypeID=15" + unplanned))) {
-    p.Update("dblAmount=dblAmount-"s + std::to_string(p.Delta()), line);
+    p.Update("dblAmount=ROUND(dblAmount-"s + std::to_string(p.Delta()) + ",2)", line);
     p.Finding("出库单", "outbound", line, "d.dblCostAmount, d.dblAmount", kLineFrom);
   }
   if (!old) {
     // The same two faults on the sides of a transfer across cost groups.
     if ((line = p.Pick(std::string(kLines) + "a.lngActivityTypeID=27 AND a.blnSameGroup=0" +
                        unplanned))) {
-      p.Update("dblCostAmount=dblCostAmount+"s + std::to_string(p.Delta()), line);
+      p.Update("dblCostAmount=ROUND(dblCostAmount+"s + std::to_string(p.Delta()) + ",2)", line);
       p.Finding("入库单", "inbound", line, "d.dblCostAmount, (d.dblAvgCostAmount+d.dblAmount)/2",
                 kLineFrom);
     }
     if ((line = p.Pick(std::string(kLines) + "a.lngActivityTypeID=28 AND a.blnSameGroup=0" +
                        unplanned))) {
-      p.Update("dblAmount=dblAmount+"s + std::to_string(p.Delta()), line);
+      p.Update("dblAmount=ROUND(dblAmount+"s + std::to_string(p.Delta()) + ",2)", line);
       p.Finding("出库单", "outbound", line, "d.dblCostAmount, d.dblAmount", kLineFrom);
     }
   }
   // A line valued at planned price whose average cost left its cost amount.
   if ((line = p.Pick(std::string(kLines) + "a.lngActivityTypeID IN " + kOutboundTypes +
                      " AND d.dblPlanPrice>0"))) {
-    p.Update("dblAvgCostAmount=dblAvgCostAmount+"s + std::to_string(p.Delta()), line);
+    p.Update("dblAvgCostAmount=ROUND(dblAvgCostAmount+"s + std::to_string(p.Delta()) + ",2)", line);
     p.Finding("计划价", "planned_price", line, "d.dblCostAmount, d.dblAvgCostAmount", kLineFrom);
   }
   // An issue whose average cost no longer sums to its cost amount: no check lists it, the
   // average-cost update must find its group.
   if ((line = p.Pick(std::string(kLines) +
                      "a.lngActivityTypeID=19 AND a.blnIsVoid=0 AND a.bytStatus=2" + unplanned))) {
-    p.Update("dblAvgCostAmount=dblAvgCostAmount+"s + std::to_string(p.Delta()), line);
+    p.Update("dblAvgCostAmount=ROUND(dblAvgCostAmount+"s + std::to_string(p.Delta()) + ",2)", line);
     p.result.costGroups.push_back(CostGroup(s, line));
   }
 
@@ -268,27 +269,29 @@ ReceiptFaults PlantReceiptFaults(BuildState& s) {
   if ((line =
            p.Pick(std::string(kLines) + "a.lngActivityTypeID IN " + kOutboundTypes + unplanned))) {
     p.UpdateHeader("blnIsVoid=1", line);
-    p.Update("dblAvgCostAmount=dblAvgCostAmount+"s + std::to_string(p.Delta()), line);
+    p.Update("dblAvgCostAmount=ROUND(dblAvgCostAmount+"s + std::to_string(p.Delta()) + ",2)", line);
     p.Silent("average cost off on a voided outbound document: no average-cost group", line);
   }
   if (!old) {
     if ((line = p.Pick(std::string(kLines) + "a.lngActivityTypeID IN " + kOutboundTypes +
                        " AND a.blnIsVoid=0" + unplanned))) {
       p.UpdateHeader("bytStatus=1", line);
-      p.Update("dblAvgCostAmount=dblAvgCostAmount+"s + std::to_string(p.Delta()), line);
+      p.Update("dblAvgCostAmount=ROUND(dblAvgCostAmount+"s + std::to_string(p.Delta()) + ",2)",
+               line);
       p.Silent("average cost off on an unconfirmed outbound document: no average-cost group", line);
     }
   }
   if ((line = p.Pick(std::string(kLines) +
                      "a.lngActivityTypeID IN (1,3,5,32,9,8,30,41) AND d.dblPlanPrice>0"))) {
-    p.Update("dblAmount=dblCostAmount+"s + std::to_string(p.Delta()), line);
+    p.Update("dblAmount=ROUND(dblCostAmount+"s + std::to_string(p.Delta()) + ",2)", line);
     p.Silent("inbound line at planned price whose amount differs from its cost amount", line);
   }
   if (!s.pairCheckRuns) {
     // Within one cost group: the receiving side is tested only by the pair check, and, in
     // 8.10, the issuing side not for being entered by hand.
     if ((line = p.Pick(std::string(kReceivingLines) + "a.blnSameGroup=1"))) {
-      p.Update("dblAvgCostAmount=dblAvgCostAmount+"s + std::to_string(p.Delta()), line);
+      p.Update("dblAvgCostAmount=ROUND(dblAvgCostAmount+"s + std::to_string(p.Delta()) + ",2)",
+               line);
       p.Silent("transfer receiving line off its issuing line where the pair check does not run",
                line);
     }
@@ -301,8 +304,8 @@ ReceiptFaults PlantReceiptFaults(BuildState& s) {
   } else {
     if ((line = p.Pick(std::string(kReceivingLines) + "a.blnSameGroup=0" + unplanned))) {
       const std::string delta = std::to_string(p.Delta());
-      p.Update("dblAmount=dblAmount+" + delta + ",dblCostAmount=dblCostAmount+" + delta +
-                   ",dblAvgCostAmount=dblAvgCostAmount+" + delta,
+      p.Update("dblAmount=ROUND(dblAmount+" + delta + ",2),dblCostAmount=ROUND(dblCostAmount+" +
+                   delta + ",2),dblAvgCostAmount=ROUND(dblAvgCostAmount+" + delta + ",2)",
                line);
       p.Silent("receiving line of a transfer across cost groups off its issuing line", line);
     }
@@ -395,12 +398,6 @@ Ledger LedgerOf(const HostContext& ctx, int item) {
   l.keys.assign(columns.begin(), columns.begin() + static_cast<std::ptrdiff_t>(keys));
   l.values.assign(columns.begin() + static_cast<std::ptrdiff_t>(keys), columns.end());
   return l;
-}
-
-std::string Join(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (std::size_t i = 0; i < items.size(); ++i) text += (i ? separator : "") + items[i];
-  return text;
 }
 
 class LedgerPlanter {

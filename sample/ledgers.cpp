@@ -36,17 +36,10 @@ class SilentScreen final : public ProgressScreen {
   double value_ = 0;
 };
 
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 }  // namespace
 
 void StoreSource(BuildState& s) {
-  const std::string owner = Upper(s.options.owner);
+  const std::string owner = UpperAscii(s.options.owner);
   Statement insert(s.db, "INSERT INTO ALL_SOURCE (OWNER,NAME,TYPE,LINE,TEXT) VALUES (?,?,?,?,?)");
   Exec(s.db, "BEGIN");
   StoreObject(insert, owner, "MDLITEM", "PACKAGE BODY", embedded::kMdlItemSource);

@@ -60,9 +60,7 @@ std::vector<std::string> SplitColumns(std::string_view list) {
   return columns;
 }
 
-namespace {
-
-std::string Join(const std::vector<std::string>& items, const std::string& separator = ",") {
+std::string Join(const std::vector<std::string>& items, const std::string& separator) {
   std::string text;
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i > 0) text += separator;
@@ -70,6 +68,8 @@ std::string Join(const std::vector<std::string>& items, const std::string& separ
   }
   return text;
 }
+
+namespace {
 
 std::string Numbered(const char* prefix, std::size_t count) {
   std::vector<std::string> names;

@@ -24,6 +24,9 @@ std::vector<std::string> SourceLines(std::string_view text);
 // A comma-separated column list as names, each trimmed of blanks and line breaks.
 std::vector<std::string> SplitColumns(std::string_view list);
 
+// The items joined with `separator` between them ("" for no item).
+std::string Join(const std::vector<std::string>& items, const std::string& separator = ",");
+
 // One INSERT that fills AccountDaily with a single row per key from two derived SELECTs:
 // `fromVouchers` gives keys then `voucherColumns` values, `fromDetail` keys then `detailColumns`
 // values (both SELECTs start with the same keys, in the order of `keys`). A column produced by

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "db/recordset.h"
+
 namespace tallyvet {
 
 const std::string& ItemCheckBoxCaption(int index) {
@@ -58,6 +60,15 @@ void ProgressStepper::Step() {
     last_ = rounded_ ? std::round(now) : now;
     screen_.ShowProgress(screen_.ProgressValue() + 1);
   }
+}
+
+std::size_t StepThrough(db::Recordset& rs, ProgressStepper& stepper) {
+  std::size_t rows = 0;
+  for (; !rs.Eof(); rs.MoveNext()) {
+    stepper.Step();
+    ++rows;
+  }
+  return rows;
 }
 
 }  // namespace tallyvet

@@ -3,10 +3,15 @@
 // command line and the tests each implement this one interface.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace tallyvet {
+
+namespace db {
+class Recordset;
+}
 
 class ProgressScreen {
  public:
@@ -63,6 +68,11 @@ class ProgressStepper {
   bool rounded_;
   double last_ = 0;
 };
+
+// StepThrough: walks `rs` from its current row to its end once, one stepper.Step() per row, so
+// that fetching, the slow part of reading a result, happens while the progress bar moves. Leaves
+// `rs` at its end and returns the number of rows walked. Throws what the recordset throws.
+std::size_t StepThrough(db::Recordset& rs, ProgressStepper& stepper);
 
 // Seconds since midnight, with fractions (the host's Timer).
 double TimeOfDay();

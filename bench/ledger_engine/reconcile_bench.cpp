@@ -136,7 +136,8 @@ std::vector<std::string> ReconcileOnce(const fs::path& file, bool record = false
 // Runs each statement through plain sqlite3, fetching every column of every row.
 std::int64_t RunBare(const fs::path& file, const std::vector<std::string>& statements) {
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
     throw std::runtime_error("cannot open " + file.string());
   }
   db::RegisterOracleFunctions(db);

@@ -155,7 +155,8 @@ void BM_RunChecks(benchmark::State& state) {
     bare.push_back(conn->Translate(check.sql));
   }
   SqliteHandle raw;
-  if (sqlite3_open_v2(path.c_str(), &raw.db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &raw.db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) !=
+      SQLITE_OK) {
     state.SkipWithError("cannot open the sample with sqlite3");
     return;
   }

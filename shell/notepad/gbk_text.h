@@ -1,14 +1,11 @@
-// GBK (code page 936) text read back into UTF-8, the reverse of what the report writer does.
+// The viewer's former GBK reader, now the program's one GBK converter (shell/gbk.h); the name
+// stays for its callers.
 #pragma once
 
-#include <string>
-#include <string_view>
+#include "shell/gbk.h"
 
 namespace tallyvet::notepad {
 
-// `gbk` as UTF-8. A byte that starts no valid GBK character, or a character cut off at the end,
-// becomes U+FFFD and the conversion goes on behind that byte, so one damaged character never
-// costs the rest of the text. Throws std::system_error when the converter cannot be opened.
-std::string GbkToUtf8(std::string_view gbk);
+using tallyvet::GbkToUtf8;
 
 }  // namespace tallyvet::notepad

@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "shell/notepad/gbk_text.h"
+#include "shell/gbk.h"
 #include "shell/qt/screen_widgets.h"
 
 namespace tallyvet::notepad {

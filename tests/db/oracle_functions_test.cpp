@@ -71,6 +71,8 @@ TEST_F(OracleFunctionsTest, PaddingPadsOrCutsToCharacters) {
   EXPECT_EQ(Eval("LPAD('x', 0)"), std::nullopt);
   EXPECT_EQ(Eval("LPAD(NULL, 4, '0')"), std::nullopt);
   EXPECT_EQ(Eval("LPAD('x', 4, '')"), std::nullopt);
+  // A zero-length blob as pad once made the padding loop spin for ever.
+  EXPECT_EQ(Eval("LPAD('ab', 5, X'')"), std::nullopt);
 }
 
 TEST_F(OracleFunctionsTest, SqliteInstrAndLtrimAgreeWithOracle) {

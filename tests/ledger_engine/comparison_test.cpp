@@ -1,240 +1,396 @@
+// The row merge on hand-made result sets, the corrections it writes into real ledgers, the
+// rounding it decides with and the summary list it keeps; one comparison run end to end on a small
+// account set, the pieces of its statements, and the text report it leaves.
 #include "ledger_engine/comparison.h"
+#include "ledger_engine/compare_rows.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <system_error>
+#include <tuple>
 
-#include "comparison_fixtures.h"
-#include "ledger_engine/compare_rows.h"
+#include "fixtures.h"
 
 namespace tallyvet {
 namespace {
 
-using testing::AccountSet;
-using testing::CollectingSink;
-using testing::RecordingScreen;
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+const std::string kStars(69, '*');
+const std::string kClosing = kStars + "\r\n  对账完毕！\r\n\r\n";
 
-TEST(ComparisonStatementTest, KeyCountIsTheLastNumberOfThePositionList) {
-  EXPECT_EQ(KeyCountFromPositions("1,2,3"), 3);
-  EXPECT_EQ(KeyCountFromPositions("1,2,3,4,5,6,7,8,9,10"), 10);
-  EXPECT_EQ(KeyCountFromPositions("1,2,3,4,5,6,7,8"), 8);
-  EXPECT_EQ(KeyCountFromPositions("1"), 1);
-  EXPECT_EQ(KeyCountFromPositions(""), 0);
+using Row = std::vector<db::Value>;
+const db::Value kNull;
+
+Row L(db::Value item, db::Value date, db::Value quantity, db::Value amount,
+      db::Value entrustIn = 0.0, db::Value unVoucher = 0.0) {
+  return {item, date, quantity, amount, entrustIn, unVoucher};
 }
 
-TEST(ComparisonStatementTest, RecomputeIsOrderedByPositionsAndDatedBeforeEveryGroupBy) {
+// Two keys and four values; the recomputed side names its values as the derived SQL does.
+std::unique_ptr<db::Recordset> Side(bool recomputed, std::vector<Row> rows) {
+  std::vector<db::ColumnInfo> columns = {{"LNGITEMID", db::adInteger}, {"STRDATE", db::adVarChar}};
+  for (std::string name :
+       {"DBLSALEQUANTITY", "DBLSALEAMOUNT", "DBLENTRUSTINQUANTITY", "DBLUNVOUCHERDEBIT"}) {
+    columns.push_back({recomputed ? "SUM(" + name + ")" : name, db::adDouble});
+  }
+  return db::Recordset::FromRows(std::move(columns), std::move(rows));
+}
+
+class CompareRowsTest : public ::testing::Test {
+ protected:
+  bool Run(std::vector<Row> recomputed, std::unique_ptr<db::Recordset> stored, int item,
+           bool writeReport = true, bool correct = false) {
+    auto rec = Side(true, std::move(recomputed));
+    DifferenceRecord record;
+    record.item = static_cast<std::int16_t>(item);
+    const bool agreed = CompareRows(set_.ctx, screen_, *rec, *stored, 2, item, count_, writeReport,
+                                    correct, record, {&sink_});
+    EXPECT_TRUE(rec->Eof() && stored->Eof());
+    return agreed;
+  }
+  // Corrects against the item's ledger as stored, read to its end and back as the comparison's
+  // preparation pass leaves it; `dropLedger` then takes the ledger away from the corrections.
+  bool Correct(int item, std::vector<Row> recomputed, bool dropLedger = false) {
+    const std::string& table = set_.ctx.CheckItems.LedgerTable[item - 1];
+    auto stored = set_.ctx.conn().OpenResultset("SELECT * FROM " + table + " ORDER BY 1,2", 3, 3);
+    while (!stored->Eof()) stored->MoveNext();
+    stored->MoveFirst();
+    if (dropLedger) set_.Script("DROP TABLE " + table);
+    return Run(std::move(recomputed), std::move(stored), item, true, true);
+  }
+  void Clear() {
+    sink_ = {};
+    screen_.list.clear();
+    set_.log->statements.clear();
+  }
+
+  testing::AccountSet set_;
+  testing::RecordingScreen screen_;
+  testing::CollectingSink sink_;
+  std::int32_t count_ = 0;
+};
+
+TEST(Rounding, HalvesGoToTheEvenNeighbourOfTheDecimalValue) {
+  // Binary 0.005 lies a little above the half, binary 2.675 a little below it.
+  const std::pair<double, double> cents[] = {{0.005, 0},      {0.015, 0.02}, {2.675, 2.68},
+                                             {-0.125, -0.12}, {9.995, 10},   {0.0051, 0.01}};
+  for (const auto& [value, rounded] : cents) EXPECT_EQ(RoundHalfEven(value), rounded) << value;
+  EXPECT_EQ(RoundHalfEven(13.5, 0), 14.0);
+  EXPECT_EQ(ExactDifference(2.035, 2), 0.035);
+  EXPECT_EQ(ExactDifference(0.1 + 0.2, 0.3), 4e-17);
+  EXPECT_EQ(ExactDifference(1e300, 1e-300), 1e300);  // scales too far apart: plain subtraction
+}
+
+TEST_F(CompareRowsTest, RowsOnOneSideCountTheirNonZeroValuesAndAreDescribedOncePerRow) {
+  EXPECT_TRUE(Run({}, Side(false, {}), 1));  // both sides empty: no row step, no list line
+  EXPECT_EQ(count_, 100);
+  EXPECT_TRUE(screen_.progress.empty() && screen_.list.empty());
+  // Item 15 only recomputed ("A"), three values; item 16 only stored ("B"), one value.
+  count_ = 1;  // the progress denominator grows by 100 when the row steps pass it
+  EXPECT_FALSE(
+      Run({L(15, "2005-01-03", 2.0, 3.0, 4.0)}, Side(false, {L(16, "2005-01-04", 0.0, 7.5)}), 1));
+  ASSERT_EQ(sink_.records.size(), 4u);
+  const DifferenceRecord& a = sink_.records[0];
+  EXPECT_EQ(a.condition, "LNGITEMID=15 AND STRDATE='2005-01-03'");
+  EXPECT_EQ(a.columnName + " " + a.columnCaption, "DBLSALEQUANTITY 销售数量");
+  EXPECT_EQ(std::tuple(a.columnIndex, a.storedValue, a.recomputedValue, a.keyCount),
+            std::tuple(2, 0.0, 2.0, 2));
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(sink_.records[k].keyDescription, "商品=A-015\r\n日期=2005-01-03\r\n");
+  }
+  const DifferenceRecord& b = sink_.records[3];
+  EXPECT_EQ(b.condition, "LNGITEMID=16 AND STRDATE='2005-01-04'");
+  EXPECT_EQ(b.keyDescription, "商品=A-016\r\n日期=2005-01-04\r\n");
+  EXPECT_EQ(b.columnCaption, "销售金额");
+  EXPECT_EQ(std::pair(b.storedValue, b.recomputedValue), std::pair(7.5, 0.0));
+  EXPECT_EQ(sink_.firstInRow, (std::vector<bool>{true, false, false, true}));
+  EXPECT_EQ(screen_.list, std::vector<std::string>{"    检查并更新4笔差异!"});
+  EXPECT_EQ(count_, 101);
+  EXPECT_EQ(screen_.progress, (std::vector<double>{100, 2.0 / 101 * 100}));
+  // Item 5 leaves a zero numeric key out of the condition.
+  Clear();
+  Run({L(0, "2005-01-03", 2.0, 0.0)}, Side(false, {}), 5);
+  EXPECT_EQ(sink_.records.at(0).condition, "STRDATE='2005-01-03'");
+}
+
+TEST_F(CompareRowsTest, HalfCentsHalveToEvenNullsNeverCountAndItemsThreeAndFourSkipColumns) {
+  // Keys compare as typed values: 9 < 15 < 100, and a null key matches anything.
+  const std::vector<Row> recomputed = {
+      L(9, "01", 1.004, 1.006, 1.005, 2.035),
+      L(9, "03", 0.005, 0.015),  // only recomputed: 0.005 rounds to 0, 0.015 to 0.02
+      L(15, "02", 1.015, 0.0051),
+      L(15, "04", 0.0, 0.0, 1.0, 1.0),
+      L(100, kNull, kNull, 5.0),
+      L(100, "09", 3.0, kNull)};
+  const std::vector<Row> stored = {L(9, "01", 1.0, 1.0, 1.0, 2.0), L(15, "02", 1.01, 0.0),
+                                   L(15, "04", 0.0, 0.0), L(100, "05", 9.0, 5.0),
+                                   L(100, "09", kNull, 8.0)};
+  // 2.035 - 2 is 0.035 exactly and counts; 1.015 - 1.01 is exactly half a cent: even, 0.
+  const std::map<int, std::vector<std::string>> expected = {
+      {1, {"01:3", "01:5", "03:3", "02:3", "04:4", "04:5"}},
+      {3, {"01:3", "01:5", "03:3", "02:3", "04:5"}},
+      {4, {"01:3", "03:3", "02:3", "04:4"}}};
+  for (const auto& [item, differences] : expected) {
+    Clear();
+    EXPECT_FALSE(Run(recomputed, Side(false, stored), item));
+    std::vector<std::string> counted;
+    for (const auto& r : sink_.records) {
+      counted.push_back(r.condition.substr(r.condition.find('\'') + 1, 2) + ":" +
+                        std::to_string(r.columnIndex));
+    }
+    EXPECT_EQ(counted, differences) << "item " << item;
+  }
+}
+
+// Items 1, 2 and 4 write their corrections, the others never do; the condition of a row goes
+// ledger-side at its first correction and stays so for the row's later columns. Regression: a
+// quote inside a text key used to end the literal and break the statement.
+TEST_F(CompareRowsTest, ItemsOneTwoAndFourBringTheLedgerInLineAndTheOthersWriteNothing) {
+  for (int item : {3, 5, 1, 2, 4}) {
+    SCOPED_TRACE(item);
+    const std::string table = set_.ctx.CheckItems.LedgerTable[item - 1];
+    set_.ctx.CheckItems.SelectSql[item - 1] = "SELECT D.LNGITEMID,D.STRDATE FROM D GROUP BY 1,2";
+    set_.Script("DELETE FROM " + table);
+    set_.Insert(table, "(15,'2005-01-03',10,100,0,0),(16,'O''Neil 1=1',5,50,0,0)");
+    Clear();
+    EXPECT_FALSE(Correct(item, {L(15, "2005-01-03", 12.0, 100.0), L(15, "2005-01-04", 3.0, 30.0)}));
+    ASSERT_EQ(sink_.records.size(), 5u);  // counted and recorded whether or not corrected
+    EXPECT_EQ(screen_.list.back(), "    检查并更新5笔差异!");
+    EXPECT_EQ(sink_.records[1].condition, "D.LNGITEMID=15 AND D.STRDATE='2005-01-04'");
+    const auto rows = set_.Rows("SELECT lngItemID,strDate,dblSaleQuantity,dblSaleAmount FROM " +
+                                table + " ORDER BY 1,2,3");
+    if (item == 3 || item == 5) {
+      EXPECT_EQ(sink_.records[2].condition, sink_.records[1].condition);
+      EXPECT_TRUE(set_.log->statements.empty());
+      EXPECT_EQ(rows, (std::vector<std::string>{"15|2005-01-03|10|100", "16|O'Neil 1=1|5|50"}));
+      continue;
+    }
+    EXPECT_EQ(sink_.records[2].condition, "LNGITEMID=15 AND STRDATE='2005-01-04'");
+    const std::string where = " WHERE LNGITEMID=16 AND STRDATE='O''Neil 1=1'";
+    EXPECT_EQ(set_.log->statements,
+              (std::vector<std::string>{
+                  "UPDATE " + table +
+                      " SET DBLSALEQUANTITY=12 WHERE LNGITEMID=15 AND STRDATE='2005-01-03'",
+                  "INSERT INTO " + table +
+                      "(LNGITEMID,STRDATE,DBLSALEQUANTITY) VALUES (15,'2005-01-04',3)",
+                  "INSERT INTO " + table +
+                      "(LNGITEMID,STRDATE,DBLSALEAMOUNT) VALUES (15,'2005-01-04',30)",
+                  "UPDATE " + table + " SET DBLSALEQUANTITY=0" + where,
+                  "UPDATE " + table + " SET DBLSALEAMOUNT=0" + where}));
+    EXPECT_EQ(rows, (std::vector<std::string>{"15|2005-01-03|12|100", "15|2005-01-04|3|",
+                                              "15|2005-01-04||30", "16|O'Neil 1=1|0|0"}));
+    EXPECT_EQ(screen_.list.size(), 1u);  // every correction stood
+  }
+}
+
+TEST_F(CompareRowsTest, CorrectionsTheLedgerDoesNotTakeAreListedWithTheirAmounts) {
+  set_.Insert("ItemDaily2", "(15,'2005-01-03',10,100,0,0),(16,'2005-01-03',0,0,4,0)");
+  Correct(1, {L(15, "2005-01-03", 12.5, 100.0), L(15, "2005-01-04", 0.0, 30.0)}, true);
+  EXPECT_EQ(screen_.list,
+            (std::vector<std::string>{"    销售数量\t差额：-2.5", "    销售金额\t差额：-30",
+                                      "    加工入库数量\t差额：4", "    检查并更新3笔差异!"}));
+  // An UPDATE that touches no row is listed as stored - recomputed; without a report nothing is
+  // recorded, but the difference is still counted and corrected.
+  Clear();
+  Run({L(99, "2005-01-03", 1.5, 0.0)}, Side(false, {L(99, "2005-01-03", 1.0, 0.0)}), 2, false,
+      true);
+  EXPECT_TRUE(sink_.records.empty());
+  EXPECT_EQ(screen_.list,
+            (std::vector<std::string>{"    销售数量\t差额：-0.5", "    检查并更新1笔差异!"}));
+}
+
+TEST(AddDifferenceLine, AccumulatesOnTheLatestEntryOfTheSameText) {
+  testing::RecordingScreen screen;
+  // The first entry or a later one; sums keep no binary noise; a zero amount adds the bare text.
+  const std::pair<const char*, double> additions[] = {
+      {"销售数量", 1.5}, {"销售金额", 0.1}, {"销售数量", 2},           {"盘亏数量", -1},
+      {"销售金额", 0.2}, {"盘亏数量", 1},   {"检查并更新3笔差异!", 0}, {"检查并更新3笔差异!", 0}};
+  for (const auto& [text, amount] : additions) AddDifferenceLine(screen, text, amount);
+  EXPECT_EQ(screen.list,
+            (std::vector<std::string>{"    销售数量\t差额：3.5", "    销售金额\t差额：0.3",
+                                      "    盘亏数量\t差额：0", "    检查并更新3笔差异!",
+                                      "    检查并更新3笔差异!"}));
+  screen.list.push_back("    销售数量  \t差额：10");  // text compared trimmed; latest wins
+  AddDifferenceLine(screen, "销售数量", 1);
+  EXPECT_EQ(screen.list[0], "    销售数量\t差额：3.5");
+  EXPECT_EQ(screen.list.back(), "    销售数量\t差额：11");
+  EXPECT_EQ(screen.listRefreshes, 9);
+  screen.hasList = false;  // a screen without a list is left alone
+  EXPECT_NO_THROW(AddDifferenceLine(screen, "销售数量", 1));
+  EXPECT_EQ(screen.listRefreshes, 9);
+}
+
+// --- The comparison run and its text report -----------------------------------------------------
+
+TEST(ComparisonStatements, AreBuiltFromTheirPieces) {
+  EXPECT_EQ(KeyCountFromPositions("1,2,3"), 3);
+  EXPECT_EQ(KeyCountFromPositions("1,2,3,4,5,6,7,8,9,10"), 10);
   // The blank before GROUP BY stays, so the inserted condition leaves two blanks behind it.
   EXPECT_EQ(RecomputeStatement("select a.lngItemID,sum(x) from a where 1=1 group by a.lngItemID",
                                "1", 1, "2005-01-01", "2005-01-31"),
             "SELECT A.LNGITEMID,SUM(X) FROM A WHERE 1=1  AND strDate>='2005-01-01' AND "
             "strDate<='2005-01-31' GROUP BY A.LNGITEMID ORDER BY 1");
   // Its own ORDER BY keeps the positions out; a grouped subquery gets the range too.
-  EXPECT_EQ(RecomputeStatement("SELECT K,SUM(V) FROM (SELECT K,V FROM T WHERE 1=1 GROUP BY K,V) "
-                               "WHERE 1=1 GROUP BY K ORDER BY K",
-                               "1", 2, " ", "9999-12-31"),
-            "SELECT K,SUM(V) FROM (SELECT K,V FROM T WHERE 1=1  AND strDate>=' ' AND "
-            "strDate<='9999-12-31' GROUP BY K,V) WHERE 1=1  AND strDate>=' ' AND "
-            "strDate<='9999-12-31' GROUP BY K ORDER BY K");
-  // Only the exact upper-case "ORDER BY" counts as the statement's own.
-  EXPECT_EQ(RecomputeStatement("SELECT K FROM T WHERE 1=1 GROUP BY K order by K", "1", 1, "a", "b"),
-            "SELECT K FROM T WHERE 1=1  AND strDate>='a' AND strDate<='b' GROUP BY K ORDER BY K "
-            "ORDER BY 1");
-}
-
-TEST(ComparisonStatementTest, Item6TestsTheDocumentDateThroughNvl) {
-  EXPECT_EQ(RecomputeStatement("SELECT K FROM T WHERE 1=1 GROUP BY K", "1,2,3", 6, "2005-01-01",
-                               "2005-01-31"),
-            "SELECT K FROM T WHERE 1=1  AND NVL(ItemActivity.strDate,' ')>='2005-01-01' AND "
-            "NVL(ItemActivity.strDate,' ')<='2005-01-31' GROUP BY K ORDER BY 1,2,3");
-}
-
-TEST(ComparisonStatementTest, StoredCountAndHeadingTexts) {
-  EXPECT_EQ(StoredStatement("LNGITEMID,STRDATE,DBLSALEQUANTITY", "ITEMDAILY2", "2005-01-01",
-                            "2005-01-31", "1,2"),
-            "SELECT LNGITEMID,STRDATE,DBLSALEQUANTITY FROM ITEMDAILY2 WHERE "
-            "strDate>='2005-01-01' AND strDate<='2005-01-31' ORDER BY 1,2");
-  EXPECT_EQ(CountStatement("ItemDaily2", " ", "2004-12-31"),
-            "SELECT COUNT(*) FROM ItemDaily2 WHERE strDate>=' ' AND strDate<='2004-12-31'");
+  EXPECT_EQ(RecomputeStatement("SELECT K FROM (SELECT K FROM T GROUP BY K) GROUP BY K ORDER BY K",
+                               "1", 2, "a", "b"),
+            "SELECT K FROM (SELECT K FROM T  AND strDate>='a' AND strDate<='b' GROUP BY K)  AND "
+            "strDate>='a' AND strDate<='b' GROUP BY K ORDER BY K");
+  EXPECT_EQ(RecomputeStatement("SELECT K FROM T WHERE 1=1 GROUP BY K", "1,2,3", 6, "a", "b"),
+            "SELECT K FROM T WHERE 1=1  AND NVL(ItemActivity.strDate,' ')>='a' AND "
+            "NVL(ItemActivity.strDate,' ')<='b' GROUP BY K ORDER BY 1,2,3");
   // A quote in a date cannot end the literal.
   EXPECT_EQ(CountStatement("T", "x' OR '1'='1", "y"),
             "SELECT COUNT(*) FROM T WHERE strDate>='x'' OR ''1''=''1' AND strDate<='y'");
-  EXPECT_EQ(SectionHeading("检查存货账"), "==========差额明细（检查存货账)==========");
-}
-
-TEST(ComparisonStatementTest, OnlyRealCalendarDaysAreValidDates) {
-  EXPECT_TRUE(IsValidDate("2005-01-31"));
-  EXPECT_TRUE(IsValidDate("2004-02-29"));
-  EXPECT_TRUE(IsValidDate("2005/1/5"));
-  EXPECT_FALSE(IsValidDate("2005-02-29"));
-  EXPECT_FALSE(IsValidDate("2005-13-01"));
-  EXPECT_FALSE(IsValidDate(" "));
-  EXPECT_FALSE(IsValidDate(""));
-  EXPECT_FALSE(IsValidDate("2005-01"));
-  EXPECT_FALSE(IsValidDate("2005-01-01x"));
+  for (const char* valid : {"2005-01-31", "2004-02-29", "2005/1/5"})
+    EXPECT_TRUE(IsValidDate(valid));
+  for (const char* invalid : {"2005-02-29", "2005-13-01", " ", "", "2005-01", "2005-01-01x"})
+    EXPECT_FALSE(IsValidDate(invalid)) << invalid;
 }
 
 // An account set whose documents are the lines of one table, DETAIL, summed per item and date.
 class CompareLedgerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    set_.Item(15, "A-015");
-    set_.Item(16, "A-016");
-    set_.Run(
-        "CREATE TABLE Detail (lngItemID INTEGER, strDate VARCHAR(10), dblQuantity REAL, "
-        "dblAmount REAL)");
+    set_.Script("CREATE TABLE Detail (lngItemID INTEGER, strDate TEXT, dblQuantity, dblAmount)");
     for (int item : {1, 2, 4}) {
-      const std::size_t i = CheckItemTable::Index(item);
-      set_.ctx.CheckItems.SelectSql[i] =
+      set_.ctx.CheckItems.SelectSql[item - 1] =
           "SELECT DETAIL.LNGITEMID,DETAIL.STRDATE,SUM(DETAIL.DBLQUANTITY) DBLSALEQUANTITY,"
           "SUM(DETAIL.DBLAMOUNT) DBLSALEAMOUNT FROM DETAIL WHERE 1=1 "
           "GROUP BY DETAIL.LNGITEMID,DETAIL.STRDATE";
-      set_.ctx.CheckItems.InsertColumns[i] = "LNGITEMID,STRDATE,DBLSALEQUANTITY,DBLSALEAMOUNT";
+      set_.ctx.CheckItems.InsertColumns[item - 1] =
+          "LNGITEMID,STRDATE,DBLSALEQUANTITY,DBLSALEAMOUNT";
     }
   }
-  void Document(int item, const std::string& date, double quantity, double amount) {
-    set_.Run("INSERT INTO Detail VALUES (" + std::to_string(item) + ",'" + date + "'," +
-             db::FormatDouble(quantity) + "," + db::FormatDouble(amount) + ")");
-  }
-  std::string Report(const std::string& name = "Compare.txt") {
-    std::ifstream in(set_.dir() / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
-  bool Run(int item, const std::string& start, const std::string& end, bool writeReport = true) {
-    return RunComparison(set_.ctx, screen_, report_, item, start, end, writeReport, false, {&sink_},
-                         &error_);
+  std::string Report(const std::string& name = "Compare.txt") { return ReadBytes(set_.dir / name); }
+  bool Run(int item, const std::string& start, bool writeReport = true) {
+    return RunComparison(set_.ctx, screen_, report_, item, start, "2005-01-31", writeReport, false,
+                         {&sink_}, &error_);
   }
   std::string QueryContaining(const std::string& text) {
-    for (const auto& q : set_.log().queries) {
+    for (const auto& q : set_.log->queries)
       if (q.find(text) != std::string::npos) return q;
-    }
     return {};
   }
 
-  AccountSet set_;
-  ReportFile report_{set_.dir().path()};
-  RecordingScreen screen_;
-  CollectingSink sink_;
+  testing::AccountSet set_;
+  ReportFile report_{set_.dir.path()};
+  testing::RecordingScreen screen_;
+  testing::CollectingSink sink_;
   std::string error_ = "not cleared";
 };
 
-TEST_F(CompareLedgerTest, LedgerInLineWithItsDocumentsIsClean) {
-  Document(15, "2005-01-03", 4, 40);
-  Document(15, "2005-01-03", 6, 60);
-  Document(16, "2005-02-03", 1, 1);  // outside the range on both sides
-  set_.LedgerRow("ItemDaily2", 15, "2005-01-03", 10, 100);
-  set_.LedgerRow("ItemDaily2", 16, "2005-02-03", 7, 7);
-
-  EXPECT_TRUE(Run(1, "2005-01-01", "2005-01-31"));
+TEST_F(CompareLedgerTest, EachItemsSectionHoldsItsDifferencesAndItsOwnSummaryLines) {
+  set_.Insert("Detail",
+              "(15,'2005-01-03',4,40),(15,'2005-01-03',8,60),(16,'2005-01-04',2.5,0),"
+              "(16,'2005-02-03',1,1)");  // the last one outside the range on both sides
+  set_.Insert("ItemDaily2", "(15,'2005-01-03',10,100,0,0),(16,'2005-02-03',7,7,0,0)");
+  EXPECT_FALSE(Run(1, "2005-01-01"));
   EXPECT_EQ(error_, "");
   EXPECT_EQ(screen_.notes,
             (std::vector<std::string>{"正在准备数据.....", "检查明细数据差异....."}));
-  EXPECT_EQ(sink_.ended, std::vector<int>{1});
-  EXPECT_EQ(set_.ctx.CheckItems.InsertColumns[0],
-            "LNGITEMID,STRDATE,DBLSALEQUANTITY,DBLSALEAMOUNT");
   EXPECT_EQ(QueryContaining("FROM ITEMDAILY2 WHERE"),
             "SELECT LNGITEMID,STRDATE,DBLSALEQUANTITY,DBLSALEAMOUNT FROM ITEMDAILY2 WHERE "
             "strDate>='2005-01-01' AND strDate<='2005-01-31' ORDER BY 1,2");
-  EXPECT_EQ(QueryContaining("COUNT(*)"),
-            "SELECT COUNT(*) FROM ItemDaily2 WHERE strDate>='2005-01-01' AND "
-            "strDate<='2005-01-31'");
-  const std::string report = Report();
-  EXPECT_NE(report.find(Utf8ToGbk("==========差额明细（检查存货账)==========\r\n" +
-                                  std::string(69, '*') + "\r\n  对账完毕！\r\n\r\n")),
-            std::string::npos);
-}
-
-TEST_F(CompareLedgerTest, DifferencesGoIntoTheItemsSectionWithTheSummaryLines) {
-  Document(15, "2005-01-03", 12, 100);
-  Document(16, "2005-01-04", 2.5, 0);
-  set_.LedgerRow("ItemDaily2", 15, "2005-01-03", 10, 100);
-
-  EXPECT_FALSE(Run(1, "2005-01-01", "2005-01-31"));
-  EXPECT_EQ(error_, "");
   ASSERT_EQ(sink_.records.size(), 2u);
   EXPECT_EQ(sink_.records[0].item, 1);
   EXPECT_EQ(sink_.records[0].condition, "DETAIL.LNGITEMID=15 AND DETAIL.STRDATE='2005-01-03'");
   EXPECT_EQ(sink_.ended, std::vector<int>{1});
-
-  const std::string section =
+  const std::string report = Report();
+  const std::string section = Utf8ToGbk(
       "==========差额明细（检查存货账)==========\r\n"
       "    商品=A-015 日期=2005-01-03  销售数量  汇总数：10  明细数：12  差额：-2\r\n"
       "    商品=A-016 日期=2005-01-04  销售数量  汇总数：0  明细数：2.5  差额：-2.5\r\n"
       "    检查并更新2笔差异!\r\n" +
-      std::string(69, '*') + "\r\n  对账完毕！\r\n\r\n";
-  const std::string report = Report();
-  ASSERT_GE(report.size(), Utf8ToGbk(section).size());
-  EXPECT_EQ(report.substr(report.size() - Utf8ToGbk(section).size()), Utf8ToGbk(section));
-  EXPECT_EQ(report.rfind(std::string(69, '*'), 0), 0u);  // the banner opens the file
-}
-
-TEST_F(CompareLedgerTest, EachItemsSectionHoldsOnlyItsOwnSummaryLines) {
-  Document(15, "2005-01-03", 12, 100);
-  EXPECT_FALSE(Run(1, "2005-01-01", "2005-01-31"));
-  set_.LedgerRow("PositionDaily", 15, "2005-01-03", 12, 100);
-  EXPECT_TRUE(Run(2, "2005-01-01", "2005-01-31"));
-  EXPECT_NE(Report("Compare.000").find(Utf8ToGbk("检查并更新2笔差异!")), std::string::npos);
-  EXPECT_EQ(Report().find(Utf8ToGbk("检查并更新")), std::string::npos);
-  EXPECT_NE(Report().find(Utf8ToGbk("差额明细（检查库存账)")), std::string::npos);
+      kClosing);
+  EXPECT_EQ(
+      report.rfind(Utf8ToGbk(kStars +
+                             "\r\n  Quillon对账程序\r\n\r\n            账套：acme 样例商贸\r\n"
+                             "            版本 9.10\r\n\r\n" +
+                             std::string(40, ' ')),
+                   0),
+      0u);
+  EXPECT_TRUE(report.ends_with(section));
+  // The next item starts a new report; a ledger in line with its documents gives a bare section.
+  set_.Insert("PositionDaily", "(15,'2005-01-03',12,100,0,0),(16,'2005-01-04',2.5,0,0,0)");
+  EXPECT_TRUE(Run(2, "2005-01-01"));
+  EXPECT_EQ(Report("Compare.000"), report);
+  const std::string clean = Utf8ToGbk("==========差额明细（检查库存账)==========\r\n" + kClosing);
+  EXPECT_TRUE(Report().ends_with(clean));
   EXPECT_EQ(screen_.list.size(), 1u);  // the run's list keeps what the items added
+  EXPECT_EQ(CountLedgerRows(set_.ctx, 1, "2005-01-03", "2005-02-03"), 2);  // both ends count
+  EXPECT_EQ(CountLedgerRows(set_.ctx, 1, "2005-01-04", "2005-02-02"), 0);
 }
 
-TEST_F(CompareLedgerTest, Item4StartsAtTheAccountSetsStartWhenTheStartIsNoDate) {
-  Run(4, " ", "2005-01-31", false);
-  EXPECT_NE(QueryContaining("FROM ACCOUNTDAILY WHERE").find("strDate>='2005-01-01'"),
-            std::string::npos);
-  set_.log().queries.clear();
-  Run(1, " ", "2005-01-31", false);
-  EXPECT_NE(QueryContaining("FROM ITEMDAILY2 WHERE").find("strDate>=' '"), std::string::npos);
-}
-
-TEST_F(CompareLedgerTest, WithoutTheReportFlagNoFileIsWritten) {
-  Document(15, "2005-01-03", 12, 100);
-  EXPECT_FALSE(Run(1, "2005-01-01", "2005-01-31", false));
-  EXPECT_FALSE(std::filesystem::exists(set_.dir() / "Compare.txt"));
+TEST_F(CompareLedgerTest, WithoutTheReportFlagNoFileIsWrittenAndNothingRecorded) {
+  set_.Insert("Detail", "(15,'2005-01-03',12,100)");
+  EXPECT_FALSE(Run(1, " ", false));
+  EXPECT_FALSE(std::filesystem::exists(set_.dir / "Compare.txt"));
   EXPECT_TRUE(sink_.records.empty());
   EXPECT_EQ(sink_.ended, std::vector<int>{1});
+  EXPECT_NE(QueryContaining("FROM ITEMDAILY2 WHERE").find("strDate>=' '"), std::string::npos);
+  // Item 4 starts at the account set's start when its start is no date.
+  Run(4, " ", false);
+  EXPECT_NE(QueryContaining("FROM ACCOUNTDAILY WHERE").find("strDate>='2005-01-01'"),
+            std::string::npos);
 }
 
-TEST_F(CompareLedgerTest, AnErrorInTheMergeIsWrittenIntoTheSectionAndHandedBack) {
+TEST_F(CompareLedgerTest, AnErrorIsWrittenIntoTheSectionAndHandedBack) {
   // Regression: a comparison that stopped on an error looked exactly like one with differences.
-  set_.Run("ALTER TABLE PositionDaily ADD COLUMN dblNoCaption REAL");
+  // In the merge: a ledger column without a caption.
+  set_.Script("ALTER TABLE PositionDaily ADD COLUMN dblNoCaption REAL");
   set_.ctx.CheckItems.SelectSql[1] =
       "SELECT DETAIL.LNGITEMID,DETAIL.STRDATE,SUM(DETAIL.DBLQUANTITY) DBLNOCAPTION FROM DETAIL "
       "WHERE 1=1 GROUP BY DETAIL.LNGITEMID,DETAIL.STRDATE";
   set_.ctx.CheckItems.InsertColumns[1] = "LNGITEMID,STRDATE,DBLNOCAPTION";
-  Document(15, "2005-01-03", 1, 0);
-  Document(16, "2005-01-03", 1, 0);
-
-  EXPECT_FALSE(Run(2, "2005-01-01", "2005-01-31"));
+  set_.Insert("Detail", "(15,'2005-01-03',1,0)");
+  EXPECT_FALSE(Run(2, "2005-01-01"));
   EXPECT_NE(error_.find("DBLNOCAPTION"), std::string::npos) << error_;
   EXPECT_EQ(sink_.ended, std::vector<int>{2});
-  const std::string section = "==========差额明细（检查库存账)==========\r\n    对账出错：" +
-                              error_ + "\r\n" + std::string(69, '*') + "\r\n  对账完毕！\r\n\r\n";
-  const std::string report = Report();
-  EXPECT_EQ(report.substr(report.size() - Utf8ToGbk(section).size()), Utf8ToGbk(section));
-}
-
-TEST_F(CompareLedgerTest, AStatementTheDatabaseRefusesStillGetsItsSection) {
-  set_.ctx.CheckItems.SelectSql[0] =
-      "SELECT LNGITEMID FROM NOSUCHTABLE WHERE 1=1 GROUP BY LNGITEMID";
-  EXPECT_FALSE(Run(1, "2005-01-01", "2005-01-31"));
+  const std::string section = Utf8ToGbk(
+      "==========差额明细（检查库存账)==========\r\n    对账出错：" + error_ + "\r\n" + kClosing);
+  EXPECT_TRUE(Report().ends_with(section));
+  // Before the heading: a statement the database refuses; the section still gets it.
+  set_.ctx.CheckItems.SelectSql[0] = "SELECT X FROM NOSUCHTABLE WHERE 1=1 GROUP BY X";
+  EXPECT_FALSE(Run(1, "2005-01-01"));
   EXPECT_NE(error_.find("NOSUCHTABLE"), std::string::npos) << error_;
-  const std::string report = Report();
-  EXPECT_NE(report.find(Utf8ToGbk("==========差额明细（检查存货账)==========\r\n    对账出错：")),
+  EXPECT_NE(Report().find(Utf8ToGbk("差额明细（检查存货账)==========\r\n    对账出错：")),
             std::string::npos);
-  // Without a report the message still reaches the caller.
-  error_.clear();
-  EXPECT_FALSE(Run(1, "2005-01-01", "2005-01-31", false));
-  EXPECT_NE(error_.find("NOSUCHTABLE"), std::string::npos);
 }
 
-TEST_F(CompareLedgerTest, CountLedgerRowsCountsTheRangeOnly) {
-  set_.LedgerRow("ItemDaily2", 15, "2005-01-03", 1, 1);
-  set_.LedgerRow("ItemDaily2", 15, "2005-01-31", 1, 1);
-  set_.LedgerRow("ItemDaily2", 15, "2005-02-01", 1, 1);
-  EXPECT_EQ(CountLedgerRows(set_.ctx, 1, "2005-01-01", "2005-01-31"), 2);
-  EXPECT_EQ(CountLedgerRows(set_.ctx, 1, "2006-01-01", "2006-01-31"), 0);
+TEST(ReportFile, GbkTakesTwoBytesForChineseAndOneQuestionMarkForWhatItLacks) {
+  EXPECT_EQ(Utf8ToGbk("商品"), "\xC9\xCC\xC6\xB7");
+  EXPECT_EQ(Utf8ToGbk("销售数量\r\n").size(), 4u * 2 + 2);
+  EXPECT_EQ(Utf8ToGbk("  对账完毕！").size(), 2u + 5 * 2);  // the full-width "！" too
+  EXPECT_EQ(Utf8ToGbk("a😀b=1"), "a?b=1");
+  EXPECT_EQ(Utf8ToGbk("商\xFFz\xE5\x95"), "\xC9\xCC?z?");  // a stray byte, a cut-off sequence
+}
+
+TEST(ReportFile, AppendsWithoutByteOrderMarkAndRotatesToTheFirstFreeBackup) {
+  testing::TempDir dir;
+  const ReportFile report(dir.path());
+  report.RotateReportFile();  // nothing to move
+  report.AppendReportText("商品=");
+  report.AppendReportText("A-015\r\n");  // the same line goes on
+  const std::string text = "\xC9\xCC\xC6\xB7=A-015\r\n";
+  EXPECT_EQ(ReadBytes(dir / "Compare.txt"), text);
+  EXPECT_THROW(ReportFile(dir / "no-such-folder").AppendReportText("x"), std::system_error);
+  // Compare.000 is free, the others are taken: the gap is filled first.
+  for (int n = 1; n <= 999; ++n) std::ofstream(report.BackupPath(n)) << n;
+  report.RotateReportFile();
+  EXPECT_EQ(ReadBytes(dir / "Compare.000"), text);
+  EXPECT_FALSE(std::filesystem::exists(dir / "Compare.txt"));
+  // With all thousand backups the old report is deleted and no backup touched.
+  std::ofstream(dir / "Compare.txt") << "old";
+  report.RotateReportFile();
+  EXPECT_FALSE(std::filesystem::exists(dir / "Compare.txt"));
+  EXPECT_EQ(ReadBytes(dir / "Compare.000"), text);
+  EXPECT_EQ(ReadBytes(dir / "Compare.999"), "999");
 }
 
 }  // namespace

@@ -4,78 +4,75 @@
 #pragma once
 
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "db/sqlite_connection.h"
-#include "ledger_engine/check_items.h"
 #include "shell/host_context.h"
 #include "shell/message_box.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet::testing {
 
-struct ShownMessage {
-  std::string text;
-  std::string title;
-  MessageIcon icon;
-};
-
+// Records what the screens say, one entry per message or question: "title [icon] text", the icon
+// one of i w e ? (information, warning, error, question). Questions are answered from `answers`,
+// No when it runs out.
 class ScriptedMessageBox final : public MessageBox {
  public:
   void Show(const std::string& text, const std::string& title, MessageIcon icon) override {
-    shown.push_back({text, title, icon});
+    said.push_back(title + " [" + "iwe?"[static_cast<int>(icon)] + "] " + text);
   }
   bool AskYesNo(const std::string& text, const std::string& title) override {
-    asked.push_back({text, title, MessageIcon::Question});
+    Show(text, title, MessageIcon::Question);
     if (answers.empty()) return false;
-    const bool answer = answers.front();
+    const bool yes = answers.front();
     answers.pop_front();
-    return answer;
+    return yes;
   }
-  std::vector<ShownMessage> shown;
-  std::vector<ShownMessage> asked;
+  std::vector<std::string> said;
   std::deque<bool> answers;
 };
 
+inline std::string FileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 class AccountSet {
  public:
-  explicit AccountSet(std::string owner = "demo") {
-    auto conn = db::SqliteConnection::Create(dir.path() / "host.db", owner);
+  AccountSet() {
+    auto conn = db::SqliteConnection::Create(dir.path() / "host.db", "demo");
     sqlite = conn.get();
     ctx.connection = std::move(conn);
-    ctx.user = std::move(owner);
-    sqlite->ExecuteScript(R"(
+    ctx.user = "demo";
+    Script(R"(
       CREATE TABLE Business (strUserName TEXT, strVer TEXT, strStartDate TEXT);
       CREATE TABLE AccountPeriod (intYear INTEGER, bytPeriod INTEGER, strStartDate TEXT,
                                   strEndDate TEXT);
       CREATE TABLE ItemDaily2 (strDate TEXT NOT NULL, lngItemID INTEGER NOT NULL,
-                               lngPositionGroupID INTEGER NOT NULL DEFAULT 0,
-                               dblSaleQuantity REAL NOT NULL DEFAULT 0,
-                               dblSaleAmount REAL NOT NULL DEFAULT 0);
+        lngPositionGroupID INTEGER NOT NULL DEFAULT 0, dblSaleQuantity REAL NOT NULL DEFAULT 0,
+        dblSaleAmount REAL NOT NULL DEFAULT 0);
       CREATE TABLE AccountDaily (strDate TEXT NOT NULL, lngAccountID INTEGER NOT NULL,
-                                 lngDepartmentID INTEGER NOT NULL DEFAULT 0,
-                                 lngOrganizationID INTEGER NOT NULL DEFAULT 0,
-                                 lngSourceOrganizationID INTEGER NOT NULL DEFAULT 0,
-                                 dblUnVoucherDebit REAL NOT NULL DEFAULT 0,
-                                 dblUnVoucherCredit REAL NOT NULL DEFAULT 0);
+        lngDepartmentID INTEGER NOT NULL DEFAULT 0, lngOrganizationID INTEGER NOT NULL DEFAULT 0,
+        lngSourceOrganizationID INTEGER NOT NULL DEFAULT 0,
+        dblUnVoucherDebit REAL NOT NULL DEFAULT 0, dblUnVoucherCredit REAL NOT NULL DEFAULT 0);
       CREATE TABLE ReceiptType (lngReceiptTypeID INTEGER, strReceiptTypeName TEXT);
     )");
   }
 
   void Script(const std::string& sql) { sqlite->ExecuteScript(sql); }
 
-  void Business(const std::string& name, const std::string& startDate) {
-    Script("INSERT INTO Business VALUES ('" + name + "','9.00','" + startDate + "')");
-  }
-  // Twelve monthly periods of `year`, each from the 1st to the 28th for simplicity.
-  void Periods(int year, int first = 1, int last = 12) {
+  // The account set "演示账套" starting 2005-01-01, with monthly periods `first` to `last` of 2005,
+  // each from the 1st to the 28th.
+  void Periods(int first = 1, int last = 12) {
+    Script("INSERT INTO Business VALUES ('演示账套','9.00','2005-01-01')");
     for (int p = first; p <= last; ++p) {
       const std::string mm = (p < 10 ? "0" : "") + std::to_string(p);
-      Script("INSERT INTO AccountPeriod VALUES (" + std::to_string(year) + "," + std::to_string(p) +
-             ",'" + std::to_string(year) + "-" + mm + "-01','" + std::to_string(year) + "-" + mm +
-             "-28')");
+      Script("INSERT INTO AccountPeriod VALUES (2005," + std::to_string(p) + ",'2005-" + mm +
+             "-01','2005-" + mm + "-28')");
     }
   }
   void StockRow(const std::string& date, int item, int group, double quantity, double amount) {
@@ -90,9 +87,8 @@ class AccountSet {
     auto rs = sqlite->OpenResultset("SELECT * FROM " + table + " ORDER BY 1,2,3,4,5", 3);
     for (; !rs->Eof(); rs->MoveNext()) {
       std::string row;
-      for (std::size_t i = 0; i < rs->Fields().Count(); ++i) {
+      for (std::size_t i = 0; i < rs->Fields().Count(); ++i)
         row += (i ? "|" : "") + rs->Fields()[i].Value().AsText();
-      }
       rows.push_back(row);
     }
     return rows;

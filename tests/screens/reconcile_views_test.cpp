@@ -1,400 +1,256 @@
 // FrmCompare, frmReport and frmDetailList driven as a user would: the lists and their range
 // kinds, validation, a clean run, a run that ends on the report screen, marks, "全选", the
-// document detail and the registration of corrections.
+// document detail and the registration of corrections. And the screenshots of these screens and of
+// the report viewer, in the CJK font the set-up installs, for a person to look at.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
-#include <QProgressBar>
+#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRadioButton>
-
-#include <cctype>
-#include <cmath>
-#include <memory>
 
 #include "db/value.h"
 #include "reconcile_ui/view/compare_view.h"
 #include "screen_script.h"
+#include "shell/notepad/text_viewer.h"
 #include "shell/qt/twips.h"
 
 namespace tallyvet::screens_test {
 namespace {
 
-QComboBox& List(QDialog& d, int index) {
-  return Control<QComboBox>(d, QStringLiteral("cboPeriod(%1)").arg(index));
-}
-QCheckBox& Item(QDialog& d, int index) {
-  return Control<QCheckBox>(d, QStringLiteral("chkItem(%1)").arg(index));
-}
-QPushButton& Sel(QDialog& d, int index) {
-  return Control<QPushButton>(d, QStringLiteral("cmdSel(%1)").arg(index));
-}
-QPushButton& Rpt(QDialog& d, int index) {
-  return Control<QPushButton>(d, QStringLiteral("cmdRpt(%1)").arg(index));
-}
-QTableView& Diff(QDialog& d) {
-  return Control<QTableView>(d, QStringLiteral("grdDiff"));
-}
-QTableView& Total(QDialog& d) {
-  return Control<QTableView>(d, QStringLiteral("grdTotal"));
-}
-std::string Text(QWidget& d, const QString& name) {
-  return Control<QLabel>(d, name).text().toStdString();
-}
-
-std::vector<std::string> Entries(QComboBox& box) {
-  std::vector<std::string> entries;
-  for (int i = 0; i < box.count(); ++i) entries.push_back(box.itemText(i).toStdString());
-  return entries;
-}
-
-CompareViewOptions FixedDay(ScriptedDisplay& display, std::vector<std::filesystem::path>* opened) {
-  CompareViewOptions options;
-  options.show = display.Display();
-  options.today = [] {
-    return CivilDate{std::chrono::year{2025}, std::chrono::month{6}, std::chrono::day{15}};
-  };
-  options.openReport = [opened](const std::filesystem::path& path) {
-    if (opened != nullptr) opened->push_back(path);
-  };
-  return options;
-}
-
-// Every period of the year, ticked items all, started.
-void StartFullYearRun(QDialog& d) {
-  List(d, 2).setCurrentIndex(0);
-  List(d, 0).setCurrentIndex(0);
-  List(d, 1).setCurrentIndex(List(d, 1).count() - 1);
-  for (int i = 0; i < 6; ++i) {
-    if (!Item(d, i).isChecked()) Item(d, i).click();
+// The controls of the launcher and the report screen, by their control names.
+struct Screen {
+  QDialog& d;
+  QComboBox& List(int i) { return Control<QComboBox>(d, "cboPeriod", i); }
+  QPushButton& Sel(int i) { return Control<QPushButton>(d, "cmdSel", i); }
+  QPushButton& Rpt(int i) { return Control<QPushButton>(d, "cmdRpt", i); }
+  void Click(const char* name, int i) { Control<QAbstractButton>(d, name, i).click(); }
+  std::string Text(const char* name) { return Control<QLabel>(d, name).text().toStdString(); }
+  // The launcher's height, start caption, whether it takes clicks, whether the bar shows.
+  std::string LauncherState() {
+    return std::to_string(d.height()) + " " + Sel(0).text().toStdString() +
+           (Sel(0).isEnabled() ? " enabled" : "") +
+           (Control(d, "ProgressBar1").isVisibleTo(&d) ? " bar" : "");
   }
-  Sel(d, 0).click();
-}
-
-int ItemOf(QTableView& grid, int row) {
-  return std::stoi(Cell(grid, row, 0));
-}
-
-// The first data row of `item`, or 0.
-int FirstRowOf(QTableView& grid, int item) {
-  for (int row = 1; row <= DataRows(grid); ++row) {
-    if (ItemOf(grid, row) == item) return row;
+  // The report's grid shown, then the buttons that take clicks: "detail 0123", "summary 2".
+  std::string ReportState() {
+    std::string state = Control(d, "grdDiff").isVisible() ? "detail " : "";
+    if (Control(d, "grdTotal").isVisible()) state += "summary ";
+    for (int i = 0; i < 4; ++i) state += Rpt(i).isEnabled() ? std::to_string(i) : "";
+    return state;
   }
-  return 0;
-}
+  // Every period of the year, every item ticked, started.
+  void StartFullYearRun() {
+    List(2).setCurrentIndex(0);
+    List(0).setCurrentIndex(0);
+    List(1).setCurrentIndex(List(1).count() - 1);
+    for (int i = 0; i < 6; ++i) Control<QCheckBox>(d, "chkItem", i).setChecked(true);
+    Sel(0).click();
+  }
+};
 
-std::vector<std::string> MarkColumn(QTableView& grid) {
+// The launcher run as the component runs it, on a fixed day, through the scripted display.
+class ReconcileScreens : public ScreenTest {
+ protected:
+  void Run(SampleAccountSet& sample) {
+    const CompareViewOptions options{
+        display.Display(), [this](const std::filesystem::path& path) { opened.push_back(path); },
+        [] { return std::chrono::year{2025} / 6 / 15; }};
+    RunCompare(sample.ctx, messages, ReportFile(sample.dir.path()), options);
+    EXPECT_EQ(display.Pending(), 0u);
+  }
+  ScriptedMessages messages;
+  ScriptedDisplay display;
+  std::vector<std::filesystem::path> opened;  // what "查看对账报告" opened
+};
+
+int ItemOf(const GridView& grid, int row) {
+  return std::stoi(grid.Cell(row, 0));
+}
+// Column 9 of every row; with `toggled`, as "全选" must leave it: every row of items 1 to 5 turned.
+std::vector<std::string> Marks(const GridView& grid, bool toggled = false) {
   std::vector<std::string> marks;
-  for (int row = 1; row <= DataRows(grid); ++row) marks.push_back(Cell(grid, row, 9));
+  for (int row = 1; row <= grid.Rows(); ++row) {
+    const std::string mark = grid.Cell(row, 9);
+    marks.push_back(!toggled || ItemOf(grid, row) == 6 ? mark : mark.empty() ? "√" : "");
+  }
   return marks;
 }
-
-// What "全选" must leave: every markable row (item 1 to 5) toggled from `before`.
-std::vector<std::string> Toggled(QTableView& grid, const std::vector<std::string>& before) {
-  std::vector<std::string> after = before;
-  for (int row = 1; row <= DataRows(grid); ++row) {
-    const int item = ItemOf(grid, row);
-    auto& mark = after[static_cast<std::size_t>(row - 1)];
-    if (item > 0 && item != 6) mark = mark.empty() ? "√" : "";
-  }
-  return after;
+// The first row that `wanted` accepts, or the last row.
+int RowWhere(const GridView& grid, const std::function<bool(int row)>& wanted) {
+  int row = 1;
+  while (row < grid.Rows() && !wanted(row)) ++row;
+  return row;
 }
 
-TEST_F(ScreenTest, LauncherListsRangeKindsValidationAndACleanRun) {
+TEST_F(ReconcileScreens, LauncherListsRangeKindsValidationAndACleanRun) {
   SampleAccountSet sample(sample::FaultSet::kNone);
-  ScriptedMessages messages;
-  ScriptedDisplay display;
-  std::vector<std::filesystem::path> opened;
-  struct {
-    bool seen = false;
-    std::string caption;
-    bool enabled = true;
-    int height = 0;
-    bool barShown = false;
-  } running;
+  const std::string resting = std::to_string(qt::ClientHeightPx(5070));
+  std::string running;
   display.Then("FrmCompare", [&](QDialog& d) {
-    EXPECT_EQ(d.windowTitle().toStdString(), "对账");
-    EXPECT_EQ(Text(d, QStringLiteral("lblUser(0)")), "用户名：tallyvet");
-    EXPECT_EQ(Text(d, QStringLiteral("lblUser(1)")).rfind("账套名：", 0), 0u);
-    EXPECT_NE(Text(d, QStringLiteral("lblUser(1)")), "账套名：(未知)");
-    std::vector<std::string> periods = {"期初"};
-    for (int month = 1; month <= 12; ++month) {
-      periods.push_back(month < 10 ? "2025.0" + std::to_string(month)
-                                   : "2025." + std::to_string(month));
-    }
-    EXPECT_EQ(Entries(List(d, 0)), periods);
-    EXPECT_EQ(Entries(List(d, 1)), periods);
-    EXPECT_EQ(List(d, 0).currentText().toStdString(), "2025.06") << "the current month";
-    EXPECT_EQ(List(d, 1).currentText().toStdString(), "2025.06");
-    EXPECT_EQ(Entries(List(d, 2)), (std::vector<std::string>{"期间", "本日", "本周"}));
-    EXPECT_EQ(List(d, 2).currentIndex(), 0);
-    EXPECT_EQ(d.height(), qt::ClientHeightPx(5070));
-    EXPECT_FALSE(Control<QProgressBar>(d, QStringLiteral("ProgressBar1")).isVisible());
-    EXPECT_EQ(Item(d, 5).text().toStdString(), "检查总账与存货账");
+    Screen s{d};
+    EXPECT_EQ(d.windowTitle().toStdString() + s.Text("lblUser(0)") + s.Text("lblUser(1)"),
+              "对账用户名：tallyvet账套名：样例账套");
+    EXPECT_EQ(s.List(0).count() + s.List(1).count() + s.List(2).count(), 13 + 13 + 3);
+    QString shown = s.List(0).itemText(0) + s.List(1).itemText(12) + s.List(2).itemText(2);
+    for (int i = 0; i < 3; ++i) shown += "|" + s.List(i).currentText();
+    EXPECT_EQ(shown.toStdString(), "期初2025.12本周|2025.06|2025.06|期间") << "this month";
+    EXPECT_EQ(s.LauncherState(), resting + " 开始对账 enabled");
 
     // Range kinds: the period lists take input only for "期间", and keep their choice.
-    List(d, 2).setCurrentIndex(1);
-    EXPECT_FALSE(List(d, 0).isEnabled());
-    EXPECT_FALSE(List(d, 1).isEnabled());
-    List(d, 2).setCurrentIndex(2);
-    EXPECT_FALSE(List(d, 0).isEnabled());
-    List(d, 2).setCurrentIndex(0);
-    EXPECT_TRUE(List(d, 0).isEnabled());
-    EXPECT_TRUE(List(d, 1).isEnabled());
-    EXPECT_EQ(List(d, 0).currentText().toStdString(), "2025.06");
+    s.List(2).setCurrentIndex(1);
+    EXPECT_FALSE(s.List(0).isEnabled() || s.List(1).isEnabled());
+    s.List(2).setCurrentIndex(2);
+    EXPECT_FALSE(s.List(0).isEnabled() || s.List(1).isEnabled());
+    s.List(2).setCurrentIndex(0);
+    EXPECT_TRUE(s.List(0).isEnabled() && s.List(1).isEnabled());
+    EXPECT_EQ(s.List(0).currentText().toStdString(), "2025.06");
 
-    // Nothing ticked.
-    Sel(d, 0).click();
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, "请选择对账项目!");
-    EXPECT_EQ(messages.shown[0].title, "警告");
-    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Error);
-    // Start after end, also for "本周" and with nothing ticked: only the period message.
-    List(d, 0).setCurrentIndex(12);
-    List(d, 1).setCurrentIndex(1);
-    List(d, 2).setCurrentIndex(2);
-    Sel(d, 0).click();
-    ASSERT_EQ(messages.shown.size(), 2u);
-    EXPECT_EQ(messages.shown[1].text, "开始对账期间不能大于截止对账期间!");
-    EXPECT_EQ(messages.shown[1].title, "警告");
-
-    // No report yet: "查看对账报告" does nothing.
-    Sel(d, 2).click();
+    // Nothing ticked; then start after end, for "本周" too and with nothing ticked: only the
+    // period message.
+    s.Sel(0).click();
+    s.List(0).setCurrentIndex(12);
+    s.List(1).setCurrentIndex(1);
+    s.List(2).setCurrentIndex(2);
+    s.Sel(0).click();
+    EXPECT_EQ(messages.said,
+              (std::vector<std::string>{"警告 [e] 请选择对账项目!",
+                                        "警告 [e] 开始对账期间不能大于截止对账期间!"}));
+    s.Sel(2).click();  // no report yet: nothing to open
     EXPECT_TRUE(opened.empty());
 
-    auto& bar = Control<QProgressBar>(d, QStringLiteral("ProgressBar1"));
-    QObject::connect(&bar, &QProgressBar::valueChanged, &d, [&] {
-      if (running.seen) return;
-      running.seen = true;
-      running.caption = Sel(d, 0).text().toStdString();
-      running.enabled = Sel(d, 0).isEnabled();
-      running.height = d.height();
-      running.barShown = bar.isVisibleTo(&d);
-    });
-    StartFullYearRun(d);
-    EXPECT_TRUE(running.seen);
-    EXPECT_EQ(running.caption, "对账......");
-    EXPECT_FALSE(running.enabled);
-    EXPECT_EQ(running.height, qt::ClientHeightPx(5760));
-    EXPECT_TRUE(running.barShown);
-    ASSERT_EQ(messages.shown.size(), 3u);
-    EXPECT_EQ(messages.shown[2].text, "账套内数据正确!");
-    EXPECT_EQ(messages.shown[2].title, "对账");
-    EXPECT_EQ(messages.shown[2].icon, MessageIcon::Information);
-    EXPECT_EQ(Sel(d, 0).text().toStdString(), "开始对账");
-    EXPECT_TRUE(Sel(d, 0).isEnabled());
-    EXPECT_EQ(d.height(), qt::ClientHeightPx(5070));
-    EXPECT_FALSE(bar.isVisible());
-    for (int i = 0; i < 6; ++i) {
-      EXPECT_EQ(Item(d, i).palette().color(QPalette::WindowText), QColor(Qt::black));
-    }
-
-    Sel(d, 2).click();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], sample.Folder() / "Compare.txt");
-    Sel(d, 1).click();
+    OnProgress(d, 0, [&] { running = s.LauncherState(); });
+    s.StartFullYearRun();
+    EXPECT_EQ(running, std::to_string(qt::ClientHeightPx(5760)) + " 对账...... bar");
+    EXPECT_EQ(messages.said.back(), "对账 [i] 账套内数据正确!");
+    EXPECT_EQ(s.LauncherState(), resting + " 开始对账 enabled");
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(Control(d, "chkItem", i).palette().color(QPalette::WindowText), Qt::black);
+    s.Sel(2).click();
+    EXPECT_EQ(opened, std::vector<std::filesystem::path>{sample.dir / "Compare.txt"});
+    s.Sel(1).click();
   });
-  RunCompare(sample.ctx, messages, ReportFile(sample.Folder()), FixedDay(display, &opened));
-  EXPECT_EQ(display.Pending(), 0u);
-  EXPECT_EQ(display.Shown(), std::vector<std::string>{"FrmCompare"}) << "no report screen";
+  Run(sample);  // only the launcher is planned: a report screen would fail the test
 }
 
-TEST_F(ScreenTest, FaultedRunEndsOnTheReportScreenWithMarksDetailAndRegistration) {
+// Also the screenshot test: each screen is photographed with the sample's data on the way (and
+// frmCheckActivity by its own test).
+TEST_F(ReconcileScreens, FaultedRunEndsOnTheReportScreenWithMarksDetailRegistrationScreenshots) {
+  // The Chinese captions need a font that has them; the set-up installs one.
+  const QFontMetrics metrics(qt::ScreenFont());
+  ASSERT_TRUE(metrics.inFontUcs4(U'对') && metrics.inFontUcs4(U'账'))
+      << "no CJK font: " << QFontInfo(qt::ScreenFont()).family().toStdString();
   SampleAccountSet sample(sample::FaultSet::kLedgers);
-  const int planted = sample.PlantedLedgerFindings();
-  ASSERT_GT(planted, 0);
-  ScriptedMessages messages;
-  ScriptedDisplay display;
-  int detailRow = 0;
-  double detailSum = 0;
-  int detailRows = 0;
+  int planted = 0;
+  for (const auto& fault : sample.manifest["ledger_faults"]) planted += fault["findings"].size();
+  double listed = 0;  // the documents' sum in the detail list
+  int listedRows = 0;
   display
       .Then("FrmCompare",
             [&](QDialog& d) {
-              List(d, 2).setCurrentIndex(1);  // "本日": the label still shows the periods
-              List(d, 2).setCurrentIndex(0);
-              StartFullYearRun(d);
-              // The report screen has closed; a second run finds only what registration cannot
-              // reach (item 6, whose ledger is a voucher subquery).
-              Sel(d, 0).click();
-              Sel(d, 1).click();
+              Screen s{d};
+              s.List(2).setCurrentIndex(1);  // "本日" and back: the label still shows the periods
+              for (int i : {0, 1, 3}) s.Click("chkItem", i);
+              Screenshot(d, "FrmCompare");
+              OnProgress(d, 20, [&] { Screenshot(d, "FrmCompare-running"); });
+              s.StartFullYearRun();
+              s.Sel(1).click();
             })
-      .Then(
-          "frmReport",
-          [&](QDialog& d) {
-            EXPECT_EQ(d.windowTitle().toStdString(), "对账报告");
-            EXPECT_EQ(Text(d, QStringLiteral("lblUser")).rfind("用户名：tallyvet 账套名：", 0), 0u);
-            EXPECT_EQ(Text(d, QStringLiteral("lblDate")), "期间:期初—2025.12");
-            QTableView& diff = Diff(d);
-            EXPECT_TRUE(diff.isVisible());
-            EXPECT_FALSE(Total(d).isVisible());
-            ASSERT_EQ(DataRows(diff), planted);
-            for (int col = 0; col <= 3; ++col) EXPECT_TRUE(diff.isColumnHidden(col)) << col;
-            EXPECT_EQ(diff.model()->headerData(4, Qt::Horizontal).toString().toStdString(),
-                      "明细项目");
-            EXPECT_EQ(diff.model()->headerData(9, Qt::Horizontal).toString().toStdString(), "调整");
-            EXPECT_TRUE(Control<QRadioButton>(d, QStringLiteral("Option1(1)")).isChecked());
-
-            // The summary view: only "退出" acts.
-            Control<QRadioButton>(d, QStringLiteral("Option1(0)")).click();
-            EXPECT_FALSE(diff.isVisible());
-            EXPECT_TRUE(Total(d).isVisible());
-            EXPECT_FALSE(Rpt(d, 0).isEnabled());
-            EXPECT_FALSE(Rpt(d, 1).isEnabled());
-            EXPECT_FALSE(Rpt(d, 3).isEnabled());
-            EXPECT_TRUE(Rpt(d, 2).isEnabled());
-            ASSERT_GT(DataRows(Total(d)), 0);
-            EXPECT_EQ(Cell(Total(d), 1, 4), "检查存货账");
-            Control<QRadioButton>(d, QStringLiteral("Option1(1)")).click();
-            EXPECT_TRUE(diff.isVisible());
-            EXPECT_TRUE(Rpt(d, 0).isEnabled());
-
-            // Marks: a click on column 9 of a markable row toggles it; elsewhere nothing.
-            const int first = FirstRowOf(diff, 1);
-            const int voucher = FirstRowOf(diff, 6);
-            ASSERT_GT(first, 0);
-            ASSERT_GT(voucher, 0);
-            ClickCell(diff, first, 9);
-            EXPECT_EQ(Cell(diff, first, 9), "√");
-            ClickCell(diff, first, 5);
-            EXPECT_EQ(Cell(diff, first, 9), "√");
-            ClickCell(diff, voucher, 9);
-            EXPECT_EQ(Cell(diff, voucher, 9), "");
-            const auto before = MarkColumn(diff);
-            Rpt(d, 3).click();
-            EXPECT_EQ(MarkColumn(diff), Toggled(diff, before));
-            EXPECT_EQ(Cell(diff, first, 9), "");
-            Rpt(d, 3).click();
-            EXPECT_EQ(MarkColumn(diff), before);
-
-            // The documents behind a row whose documents exist.
-            for (int row = 1; row <= DataRows(diff) && detailRow == 0; ++row) {
-              const int item = ItemOf(diff, row);
-              if (item >= 1 && item <= 3 && db::Value(Cell(diff, row, 7)).AsDouble() != 0) {
-                detailRow = row;
-              }
-            }
-            ASSERT_GT(detailRow, 0);
-            ClickCell(diff, detailRow, 4);
-            Rpt(d, 1).click();
-            EXPECT_NEAR(detailSum, db::Value(Cell(diff, detailRow, 7)).AsDouble(), 0.005)
-                << "the listed documents add up to the recomputed value";
-
-            // Registration answered No changes nothing, not even the marks.
-            ClickCell(diff, first, 9);
-            Rpt(d, 3).click();
-            const auto marked = MarkColumn(diff);
-            EXPECT_EQ(marked, Toggled(diff, std::vector<std::string>(marked.size())));
-            const std::string amount = Cell(diff, first, 8);
-            messages.answers = {false};
-            Rpt(d, 0).click();
-            EXPECT_EQ(messages.LastText(),
-                      "已结账期间数据调整，建议在指定期间输入调整单据进行调整！\r\n"
-                      "未结账期间可通过本程序自动调整差额。");
-            EXPECT_EQ(MarkColumn(diff), marked);
-            EXPECT_EQ(Cell(diff, first, 8), amount);
-
-            messages.answers = {true};
-            Rpt(d, 0).click();
-            EXPECT_EQ(messages.LastText(), "登记完毕!");
-            EXPECT_EQ(messages.shown.back().icon, MessageIcon::Information);
-            for (int row = 1; row <= DataRows(diff); ++row) {
-              if (ItemOf(diff, row) == 6) continue;
-              EXPECT_EQ(Cell(diff, row, 9), "") << row;
-              EXPECT_EQ(Cell(diff, row, 8), "0") << row;
-              EXPECT_EQ(Cell(diff, row, 6), Cell(diff, row, 7)) << row;
-            }
-            Rpt(d, 2).click();
-          })
-      .Then("frmDetailList",
+      .Then("frmReport",
             [&](QDialog& d) {
-              EXPECT_EQ(d.windowTitle().toStdString(), "单据明细");
-              QTableView& list = Control<QTableView>(d, QStringLiteral("grdList"));
-              EXPECT_EQ(list.model()->headerData(1, Qt::Horizontal).toString().toStdString(),
-                        "单据类型");
-              detailRows = DataRows(list);
-              for (int row = 1; row <= detailRows; ++row) {
-                EXPECT_EQ(Cell(list, row, 0).size(), 10u) << "a date";
-                EXPECT_FALSE(Cell(list, row, 1).empty()) << "the document type's name";
-                detailSum += db::Value(Cell(list, row, 3)).AsDouble();
-              }
-              Control<QPushButton>(d, QStringLiteral("cmdClose")).click();
+              Screen s{d};
+              const GridView diff = GridView::Of(d, "grdDiff");
+              EXPECT_EQ(d.windowTitle().toStdString(), "对账报告");
+              EXPECT_EQ(s.Text("lblUser") + " " + s.Text("lblDate"),
+                        "用户名：tallyvet 账套名：样例账套 期间:期初—2025.12");
+              ASSERT_GT(planted, 0);
+              ASSERT_EQ(diff.Rows(), planted);
+              for (int col = 0; col <= 3; ++col) EXPECT_TRUE(diff.view.isColumnHidden(col)) << col;
+              EXPECT_EQ(diff.Header(4) + "|" + diff.Header(9), "明细项目|调整");
+              EXPECT_EQ(s.ReportState(), "detail 0123");
+              s.Click("Option1", 0);  // the summary view: only "退出" acts
+              Screenshot(d, "frmReport-summary");
+              EXPECT_EQ(s.ReportState(), "summary 2");
+              EXPECT_EQ(GridView::Of(d, "grdTotal").Cell(1, 4), "检查存货账");
+              s.Click("Option1", 1);
+              EXPECT_EQ(s.ReportState(), "detail 0123");
+
+              // Marks: a click on column 9 of a markable row toggles it; elsewhere nothing.
+              const int first = RowWhere(diff, [&](int r) { return ItemOf(diff, r) == 1; });
+              const int voucher = RowWhere(diff, [&](int r) { return ItemOf(diff, r) == 6; });
+              diff.Click(first, 9);
+              diff.Click(first, 5);
+              diff.Click(voucher, 9);
+              EXPECT_EQ(diff.Cell(first, 9) + "|" + diff.Cell(voucher, 9), "√|");
+              const auto before = Marks(diff), toggled = Marks(diff, true);
+              s.Rpt(3).click();
+              EXPECT_EQ(Marks(diff), toggled);
+              s.Rpt(3).click();
+              EXPECT_EQ(Marks(diff), before);
+
+              // The documents behind a row of items 1 to 3 whose recomputed value is not 0.
+              const int row = RowWhere(
+                  diff, [&](int r) { return ItemOf(diff, r) <= 3 && diff.Cell(r, 7) != "0"; });
+              diff.Click(row, 4);
+              Screenshot(d, "frmReport");
+              s.Rpt(1).click();
+              EXPECT_NEAR(listed, db::Value(diff.Cell(row, 7)).AsDouble(), 0.005)
+                  << "the listed documents add up to the recomputed value";
+
+              // Registration answered No changes nothing, not even the marks; then Yes.
+              diff.Click(first, 9);
+              s.Rpt(3).click();
+              const auto marked = Marks(diff);
+              for (int r = 1; r <= diff.Rows(); ++r)
+                EXPECT_EQ(marked[r - 1].empty(), ItemOf(diff, r) == 6);
+              const std::string amount = diff.Cell(first, 8);
+              messages.answers = {false, true};
+              s.Rpt(0).click();
+              EXPECT_EQ(messages.said.back(),
+                        "对账报告 [?] 已结账期间数据调整，建议在指定期间输入调整单据进行调整！"
+                        "\r\n未结账期间可通过本程序自动调整差额。");
+              EXPECT_EQ(Marks(diff), marked);
+              EXPECT_EQ(diff.Cell(first, 8), amount);
+              s.Rpt(0).click();
+              EXPECT_EQ(messages.said.back(), "对账报告 [i] 登记完毕!");
+              // Registered rows show the recomputed figure and no mark; item 6 keeps its
+              // difference.
+              EXPECT_EQ(
+                  diff.Cell(first, 6) + "|" + diff.Cell(first, 8) + "|" + Marks(diff)[first - 1],
+                  diff.Cell(first, 7) + "|0|");
+              EXPECT_NE(diff.Cell(voucher, 8), "0");
+              d.close();  // the close box leaves the report as "退出" does
             })
-      .Then("frmReport", [&](QDialog& d) {
-        QTableView& diff = Diff(d);
-        ASSERT_GT(DataRows(diff), 0);
-        for (int row = 1; row <= DataRows(diff); ++row) EXPECT_EQ(ItemOf(diff, row), 6) << row;
-        // The close box leaves the report as "退出" does.
-        d.close();
+      .Then("frmDetailList", [&](QDialog& d) {
+        Screenshot(d, "frmDetailList");
+        EXPECT_EQ(d.windowTitle().toStdString(), "单据明细");
+        const GridView list = GridView::Of(d, "grdList");
+        EXPECT_EQ(list.Header(1), "单据类型");
+        listedRows = list.Rows();
+        for (int row = 1; row <= listedRows; ++row) {
+          EXPECT_NE(list.Cell(row, 1).find_first_not_of("0123456789"), std::string::npos)
+              << "the document type by its name";
+          listed += db::Value(list.Cell(row, 3)).AsDouble();
+        }
+        Control<QPushButton>(d, "cmdClose").click();
       });
-  RunCompare(sample.ctx, messages, ReportFile(sample.Folder()), FixedDay(display, nullptr));
-  EXPECT_EQ(display.Pending(), 0u);
-  EXPECT_GT(detailRows, 0);
-}
+  Run(sample);
+  EXPECT_GT(listedRows, 0);
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// Forwards to the sample's connection and refuses every statement on one ledger table.
-class RefusingConnection final : public db::Connection {
- public:
-  RefusingConnection(std::shared_ptr<db::Connection> inner, std::string table)
-      : inner_(std::move(inner)), table_(std::move(table)) {}
-  std::unique_ptr<db::Recordset> OpenResultset(const std::string& sql, int cursor,
-                                               int lock) override {
-    return inner_->OpenResultset(sql, cursor, lock);
-  }
-  void Execute(const std::string& sql) override {
-    if (Upper(sql).find(Upper(table_)) != std::string::npos) {
-      throw db::Error("table is locked", sql);
-    }
-    inner_->Execute(sql);
-  }
-  std::int64_t RowsAffected() const override { return inner_->RowsAffected(); }
-  bool StillExecuting() const override { return inner_->StillExecuting(); }
-
- private:
-  std::shared_ptr<db::Connection> inner_;
-  std::string table_;
-};
-
-// Registration used to report "登记完毕!" alone when statements failed; the rows that failed keep
-// "错误", the loop goes on, and the closing message says how many and why.
-TEST_F(ScreenTest, RegistrationWithRefusedStatementsSaysSoAndGoesOn) {
-  SampleAccountSet sample(sample::FaultSet::kLedgers);
-  sample.ctx.connection = std::make_shared<RefusingConnection>(sample.ctx.connection, "ITEMDAILY1");
-  ScriptedMessages messages;
-  ScriptedDisplay display;
-  display.Then("FrmCompare", [&](QDialog& d) {
-    StartFullYearRun(d);
-    Sel(d, 1).click();
-  });
-  display.Then("frmReport", [&](QDialog& d) {
-    QTableView& diff = Diff(d);
-    ASSERT_GT(FirstRowOf(diff, 3), 0) << "item 3 writes ITEMDAILY1";
-    Rpt(d, 3).click();
-    messages.answers = {true};
-    Rpt(d, 0).click();
-    const std::string text = messages.LastText();
-    EXPECT_EQ(text.rfind("登记完毕!\r\n", 0), 0u) << text;
-    EXPECT_NE(text.find("table is locked"), std::string::npos) << text;
-    int refused = 0;
-    for (int row = 1; row <= DataRows(diff); ++row) {
-      const int item = ItemOf(diff, row);
-      if (item == 3) {
-        ++refused;
-        EXPECT_EQ(Cell(diff, row, 9), "错误") << row;
-      } else if (item != 6) {
-        EXPECT_EQ(Cell(diff, row, 9), "") << "rows after a refused one are registered: " << row;
-      }
-    }
-    EXPECT_NE(text.find(std::to_string(refused)), std::string::npos) << text;
-    Rpt(d, 2).click();
-  });
-  RunCompare(sample.ctx, messages, ReportFile(sample.Folder()), FixedDay(display, nullptr));
-  EXPECT_EQ(display.Pending(), 0u);
+  // "查看对账报告" shows the GBK report read-only, its Chinese text and line ends as written.
+  auto viewer = notepad::OpenTextViewer(sample.dir / "Compare.txt");
+  EXPECT_TRUE(viewer->isReadOnly());
+  EXPECT_EQ(viewer->windowTitle().toStdString(), "Compare.txt");
+  const QString shown = viewer->toPlainText();
+  EXPECT_TRUE(shown.contains(QStringLiteral("差额明细（")) &&
+              shown.endsWith(QStringLiteral("对账完毕！\n\n")) &&
+              !shown.contains(QLatin1Char('\r')))
+      << shown.toStdString();
+  viewer->resize(900, 600);
+  viewer->show();
+  Screenshot(*viewer, "tallyvet-notepad");
+  EXPECT_THROW(notepad::OpenTextViewer(sample.dir / "absent.txt"), std::system_error);
 }
 
 }  // namespace

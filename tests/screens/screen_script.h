@@ -5,15 +5,16 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QProgressBar>
 #include <QTableView>
 #include <QTest>
 
-#include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,104 +29,65 @@
 
 namespace tallyvet::screens_test {
 
-// The offscreen platform cannot fix a window's size hints and says so for every fixed-size
-// dialog; everything else Qt reports goes through.
-inline QtMessageHandler& PreviousMessageHandler() {
-  static QtMessageHandler previous = nullptr;
-  return previous;
-}
-inline void QuietSizeHintWarnings(QtMsgType type, const QMessageLogContext& context,
-                                  const QString& message) {
-  if (message.contains(QStringLiteral("does not support propagateSizeHints"))) return;
-  if (PreviousMessageHandler() != nullptr) {
-    PreviousMessageHandler()(type, context, message);
-  } else {
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-  }
-}
-
-// The one application of the test program, in the screens' font. It is made by the first test
-// that needs it and deleted when the tests are over, before the exit handlers take Qt's own state
-// away (a QApplication left to them crashes the program on its way out).
+// The one application of the test program, in the screens' font, deleted when the tests are over
+// and before the exit handlers take Qt's own state away (a QApplication left to them crashes the
+// program on its way out).
 class ApplicationEnvironment final : public ::testing::Environment {
  public:
-  static QApplication& Get() {
-    if (app_ == nullptr) {
-      static int argc = 1;
-      static char name[] = "screens_test";
-      static char* argv[] = {name, nullptr};
-      PreviousMessageHandler() = qInstallMessageHandler(QuietSizeHintWarnings);
-      app_ = new QApplication(argc, argv);
-      QApplication::setFont(qt::ScreenFont());
-    }
-    return *app_;
+  void SetUp() override {
+    // The offscreen platform cannot fix a window's size hints and says so for every fixed-size
+    // dialog; everything else Qt reports goes through.
+    previous_ = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
+          if (!message.contains(QStringLiteral("propagateSizeHints")))
+            previous_(type, context, message);
+        });
+    app_ = std::make_unique<QApplication>(argc_, argv_);
+    QApplication::setFont(qt::ScreenFont());
   }
-  void TearDown() override {
-    delete app_;
-    app_ = nullptr;
-  }
+  void TearDown() override { app_.reset(); }
 
  private:
-  static inline QApplication* app_ = nullptr;
+  static inline QtMessageHandler previous_ = nullptr;
+  static inline int argc_ = 1;
+  static inline char name_[] = "screens_test";
+  static inline char* argv_[] = {name_, nullptr};
+  std::unique_ptr<QApplication> app_;
 };
 
 inline ::testing::Environment* const kApplicationEnvironment =
     ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
-inline QApplication& Application() {
-  return ApplicationEnvironment::Get();
-}
-
 // A sample account set in a temporary folder (which also takes Compare.txt), opened as the host
 // would hand it over.
 struct SampleAccountSet {
-  explicit SampleAccountSet(sample::FaultSet faults, std::int64_t scale = 600) {
-    sample::SampleOptions options;
-    options.path = dir / "host.db";
-    options.owner = "tallyvet";
-    options.scale = scale;
-    options.faults = faults;
-    manifest = sample::CreateSample(options);
-    ctx.connection = db::SqliteConnection::Open(options.path, options.owner);
-    ctx.user = options.owner;
+  explicit SampleAccountSet(sample::FaultSet faults, std::int64_t scale = 600)
+      : manifest(sample::CreateSample(
+            {.path = dir / "host.db", .owner = "tallyvet", .scale = scale, .faults = faults})) {
+    ctx.connection = db::SqliteConnection::Open(dir / "host.db", "tallyvet");
+    ctx.user = "tallyvet";
   }
-  std::filesystem::path Folder() const { return dir.path(); }
-  // How many ledger differences the planted faults must produce.
-  int PlantedLedgerFindings() const {
-    int n = 0;
-    for (const auto& fault : manifest["ledger_faults"])
-      n += static_cast<int>(fault["findings"].size());
-    return n;
-  }
-
   testing::TempDir dir;
   nlohmann::json manifest;
   HostContext ctx;
 };
 
+// Records what the screens say, one entry per message or question: "title [icon] text", the icon
+// one of i w e ? (information, warning, error, question). Questions are answered from `answers`;
+// an unplanned question fails the test.
 class ScriptedMessages final : public MessageBox {
  public:
-  struct Message {
-    std::string text, title;
-    MessageIcon icon;
-  };
   void Show(const std::string& text, const std::string& title, MessageIcon icon) override {
-    shown.push_back({text, title, icon});
+    said.push_back(title + " [" + "iwe?"[static_cast<int>(icon)] + "] " + text);
   }
   bool AskYesNo(const std::string& text, const std::string& title) override {
-    shown.push_back({text, title, MessageIcon::Question});
-    if (answers.empty()) {
-      ADD_FAILURE() << "unplanned question: " << text;
-      return false;
-    }
-    const bool yes = answers.front();
-    answers.pop_front();
+    Show(text, title, MessageIcon::Question);
+    if (answers.empty()) ADD_FAILURE() << "unplanned question: " << text;
+    const bool yes = !answers.empty() && answers.front();
+    if (!answers.empty()) answers.pop_front();
     return yes;
   }
-  // The text of the last message, or empty.
-  std::string LastText() const { return shown.empty() ? std::string() : shown.back().text; }
-
-  std::vector<Message> shown;
+  std::vector<std::string> said;
   std::deque<bool> answers;
 };
 
@@ -133,82 +95,86 @@ class ScriptedMessages final : public MessageBox {
 // ends by closing its screen as the user would.
 class ScriptedDisplay {
  public:
-  using Step = std::function<void(QDialog&)>;
-  ScriptedDisplay& Then(std::string screen, Step step) {
+  ScriptedDisplay& Then(std::string screen, std::function<void(QDialog&)> step) {
     steps_.push_back({std::move(screen), std::move(step)});
     return *this;
   }
   qt::ModalDisplay Display() {
-    return [this](QDialog& dialog) { Show(dialog); };
+    return [this](QDialog& dialog) {
+      ASSERT_FALSE(steps_.empty()) << "unplanned screen " << dialog.objectName().toStdString();
+      auto [expected, step] = std::move(steps_.front());
+      steps_.pop_front();
+      EXPECT_EQ(dialog.objectName().toStdString(), expected);
+      dialog.show();
+      QCoreApplication::processEvents();
+      step(dialog);
+      EXPECT_FALSE(dialog.isVisible()) << expected << " was left open by its step";
+      if (dialog.isVisible()) dialog.done(QDialog::Rejected);
+    };
   }
   std::size_t Pending() const { return steps_.size(); }
-  // Names of the screens shown, in order.
-  const std::vector<std::string>& Shown() const { return shown_; }
 
  private:
-  void Show(QDialog& dialog) {
-    const std::string name = dialog.objectName().toStdString();
-    shown_.push_back(name);
-    if (steps_.empty()) {
-      ADD_FAILURE() << "unplanned screen " << name;
-      dialog.done(QDialog::Rejected);
-      return;
-    }
-    auto [expected, step] = std::move(steps_.front());
-    steps_.pop_front();
-    EXPECT_EQ(name, expected);
-    dialog.show();
-    QCoreApplication::processEvents();
-    step(dialog);
-    if (dialog.isVisible()) {
-      ADD_FAILURE() << name << " was left open by its step";
-      dialog.done(QDialog::Rejected);
-    }
-  }
-  std::deque<std::pair<std::string, Step>> steps_;
-  std::vector<std::string> shown_;
+  std::deque<std::pair<std::string, std::function<void(QDialog&)>>> steps_;
 };
 
-// The control of `dialog` named `name` (its control name, e.g. "cmdRpt(0)").
-template <typename W>
-W& Control(QWidget& dialog, const QString& name) {
-  W* widget = dialog.findChild<W*>(name);
-  if (widget == nullptr) throw std::runtime_error("no control " + name.toStdString());
+// The control of `dialog` named `name`, or `name`(`index`) in a control array.
+template <typename W = QWidget>
+W& Control(QWidget& dialog, const char* name, int index = -1) {
+  const QString full =
+      index < 0 ? QString::fromUtf8(name) : QStringLiteral("%1(%2)").arg(name).arg(index);
+  W* widget = dialog.findChild<W*>(full);
+  if (widget == nullptr) throw std::runtime_error("no control " + full.toStdString());
   return *widget;
 }
 
-// What a grid view shows in grid row `row` (1 = first data row) and column `col`.
-inline std::string Cell(QTableView& view, int row, int col) {
-  return view.model()->index(row - 1, col).data().toString().toStdString();
-}
-inline int DataRows(QTableView& view) {
-  return view.model()->rowCount();
-}
-
-// A mouse click on a grid cell, scrolled into view first.
-inline void ClickCell(QTableView& view, int row, int col) {
-  const QModelIndex index = view.model()->index(row - 1, col);
-  view.scrollTo(index);
-  const QRect cell = view.visualRect(index);
-  ASSERT_TRUE(cell.isValid()) << "cell " << row << "," << col << " not shown";
-  QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+// Runs `seen` once, at the first step of ProgressBar1 to at least `atLeast`: the screen's state
+// while its work runs.
+inline void OnProgress(QDialog& d, int atLeast, std::function<void()> seen) {
+  QObject::connect(&Control<QProgressBar>(d, "ProgressBar1"), &QProgressBar::valueChanged, &d,
+                   [atLeast, seen = std::move(seen), done = false](int value) mutable {
+                     if (value >= atLeast && !std::exchange(done, true)) seen();
+                   });
 }
 
-// Fails the test when a window of the screens is still around.
-inline void ExpectNoWindowLeft() {
-  for (QWidget* widget : QApplication::topLevelWidgets()) {
-    ADD_FAILURE() << "window left behind: " << widget->metaObject()->className() << " "
-                  << widget->objectName().toStdString() << " "
-                  << widget->windowTitle().toStdString();
+// A PNG of `widget` in the screenshot folder of the build, for a person to look at.
+inline void Screenshot(QWidget& widget, const QString& name) {
+  QCoreApplication::processEvents();
+  const QString file = QStringLiteral(TALLYVET_SCREENSHOT_DIR "/") + name + ".png";
+  ASSERT_TRUE(QDir().mkpath(QStringLiteral(TALLYVET_SCREENSHOT_DIR)));
+  ASSERT_TRUE(widget.grab().save(file)) << file.toStdString();
+  EXPECT_GT(QFileInfo(file).size(), 2000) << file.toStdString();
+}
+
+// A grid view as a user reads and clicks it; row 1 is the first data row.
+struct GridView {
+  QTableView& view;
+  int Rows() const { return view.model()->rowCount(); }
+  std::string Cell(int row, int col) const {
+    return Text(view.model()->index(row - 1, col).data());
   }
-}
+  std::string Header(int col) const { return Text(view.model()->headerData(col, Qt::Horizontal)); }
+  static std::string Text(const QVariant& v) { return v.toString().toStdString(); }
+  static GridView Of(QDialog& d, const char* name) { return {Control<QTableView>(d, name)}; }
+  // A mouse click on a cell, scrolled into view first.
+  void Click(int row, int col) const {
+    const QModelIndex index = view.model()->index(row - 1, col);
+    view.scrollTo(index);
+    const QRect cell = view.visualRect(index);
+    ASSERT_TRUE(cell.isValid()) << "cell " << row << "," << col << " not shown";
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::NoModifier, cell.center());
+  }
+};
 
+// Every test ends with no window of the screens left behind.
 class ScreenTest : public ::testing::Test {
  protected:
-  void SetUp() override { Application(); }
   void TearDown() override {
     QCoreApplication::processEvents();
-    ExpectNoWindowLeft();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      ADD_FAILURE() << "window left behind: " << widget->metaObject()->className() << " "
+                    << widget->objectName().toStdString();
+    }
   }
 };
 
