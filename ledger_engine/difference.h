@@ -8,10 +8,10 @@ namespace tallyvet {
 
 struct DifferenceRecord {
   std::int16_t item = 0;
-  std::int16_t columnIndex = 0;   // zero-based index of the differing column
-  std::string condition;          // the row's key condition
-  std::string keyDescription;     // caption=text CR LF, one line per key column
-  std::string columnName;         // stored side's column name
+  std::int16_t columnIndex = 0;  // zero-based index of the differing column
+  std::string condition;         // the row's key condition
+  std::string keyDescription;    // caption=text CR LF, one line per key column
+  std::string columnName;        // stored side's column name
   std::string columnCaption;
   double storedValue = 0;
   double recomputedValue = 0;
