@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,10 +12,8 @@
 
 namespace tallyvet::db {
 
-// Storage format of one row: a 4-byte payload length, then per column a tag byte
-// (0 null, 1 integer, 2 double, 3 text) followed by 8 bytes, or by a 4-byte length and the text.
 namespace {
-enum Tag : char { kNull = 0, kInt = 1, kDouble = 2, kText = 3 };
+using namespace row_format;
 
 template <class T>
 T Get(const char* p) {
@@ -51,6 +50,20 @@ class MemoryRows final : public RowSource {
 
 }  // namespace
 
+void ByteBuffer::reserve(std::size_t n) {
+  if (n <= cap_) return;
+  const std::size_t cap = std::max(n, cap_ + cap_ / 2);
+  auto bigger = std::make_unique_for_overwrite<char[]>(cap);
+  if (size_ != 0) std::memcpy(bigger.get(), data_.get(), size_);
+  data_ = std::move(bigger);
+  cap_ = cap;
+}
+
+void ByteBuffer::Consume(std::size_t n) {
+  if (n < size_) std::memmove(data_.get(), data_.get() + n, size_ - n);
+  size_ = n < size_ ? size_ - n : 0;
+}
+
 void RowWriter::Add(const Value& v) {
   if (v.IsNull()) {
     Null();
@@ -63,6 +76,14 @@ void RowWriter::Add(const Value& v) {
   }
 }
 
+void RowWriter::RowTooLong() const {
+  throw Error("a row of the result holds more than 4 GiB of text");
+}
+
+void RowWriter::TooManyValues() const {
+  throw Error("a row source gave more values than its " + std::to_string(columns_) + " columns");
+}
+
 struct Recordset::Impl {
   std::unique_ptr<RowSource> source;
   std::vector<ColumnInfo> columns;
@@ -71,29 +92,27 @@ struct Recordset::Impl {
   bool closed = false;
 
   // Stored rows: [0, mem_rows) in memory blocks, [mem_rows, stored_rows) in the spill file. Each
-  // stored row is its 4-byte length followed by its bytes. Blocks keep rows in place as they
-  // grow, so a replayed row is read where it lies, without a copy.
-  std::vector<std::string> blocks;
+  // stored row is its 4-byte length followed by its bytes. Rows are written where they are kept
+  // and replayed where they lie, without a copy.
+  std::vector<ByteBuffer> blocks;
   std::size_t mem_bytes = 0;
   std::size_t mem_rows = 0;
   std::size_t stored_rows = 0;
   bool source_done = false;
   std::unique_ptr<std::FILE, FileCloser> file;
   std::uint64_t file_flushed = 0;  // bytes on disk
-  std::string pending;             // stored rows not yet on disk
+  ByteBuffer pending;              // stored rows not yet on disk
 
-  // Cursor.
+  // Cursor. `cur` is null at EOF and once closed, so a read checks one pointer.
   std::size_t pos = 0;
   bool eof = false;
   bool empty = false;
   std::size_t block_read = 0;  // replay position in the memory blocks
   std::size_t block_off = 0;
   std::uint64_t file_read = 0;  // file offset of rbuf's start
-  std::string rbuf;             // replay read-ahead
+  ByteBuffer rbuf;              // replay read-ahead
   std::size_t rbuf_pos = 0;
-  const char* cur = nullptr;                // the current row's bytes; valid until the next move
-  mutable std::vector<std::uint32_t> offs;  // start of each column in `cur`, built on first read
-  mutable bool indexed = false;
+  const char* cur = nullptr;  // the current row's bytes; valid until the next move
 
   [[noreturn]] void Fail(const std::string& what) const { throw Error(what, statement); }
 
@@ -101,28 +120,7 @@ struct Recordset::Impl {
     if (closed) Fail("the recordset is closed");
   }
 
-  const char* ColumnAt(std::size_t i) const {
-    if (!indexed) {
-      offs.resize(columns.size());
-      std::size_t p = 0;
-      for (std::size_t c = 0; c < columns.size(); ++c) {
-        offs[c] = static_cast<std::uint32_t>(p);
-        switch (cur[p]) {
-          case kInt:
-          case kDouble:
-            p += 9;
-            break;
-          case kText:
-            p += 5 + Get<std::uint32_t>(cur + p + 1);
-            break;
-          default:
-            p += 1;
-        }
-      }
-      indexed = true;
-    }
-    return cur + offs[i];
-  }
+  const char* ColumnAt(std::size_t i) const { return cur + kSlot * i; }
 
   void WriteFile(const char* data, std::size_t n) {
     while (n > 0) {
@@ -140,15 +138,15 @@ struct Recordset::Impl {
   void Flush() {
     if (pending.empty()) return;
     WriteFile(pending.data(), pending.size());
-    pending.clear();
+    pending.Truncate(0);
   }
 
   // Fetches the next row from the source straight into storage, behind a 4-byte length; false
   // at the end. Rows go to memory blocks until the threshold, then to the spill file's buffer.
   bool Fetch() {
-    std::string* to = &pending;
+    ByteBuffer* to = &pending;
     if (!file) {
-      if (blocks.empty() || blocks.back().capacity() - blocks.back().size() < kRowReserve) {
+      if (blocks.empty() || blocks.back().room() < kRowReserve) {
         blocks.emplace_back();
         blocks.back().reserve(kIoChunk);
       }
@@ -157,17 +155,18 @@ struct Recordset::Impl {
       Flush();  // the row it holds last is no longer current
     }
     const std::size_t start = to->size();
-    to->append(4, '\0');
-    RowWriter w(*to);
+    to->Extend(4 + kSlot * columns.size());
+    RowWriter w(*to, start + 4, columns.size());
     bool got = false;
     try {
       got = source->Next(w);
+      if (got) w.Finish();
     } catch (...) {
-      to->resize(start);
+      to->Truncate(start);
       throw;
     }
     if (!got) {
-      to->resize(start);
+      to->Truncate(start);
       return false;
     }
     const auto len = static_cast<std::uint32_t>(to->size() - start - 4);
@@ -188,12 +187,12 @@ struct Recordset::Impl {
   // Makes at least n bytes of the spill file available in rbuf from rbuf_pos.
   void Fill(std::size_t n) {
     if (rbuf.size() - rbuf_pos >= n) return;
-    rbuf.erase(0, rbuf_pos);
+    rbuf.Consume(rbuf_pos);
     file_read += rbuf_pos;
     rbuf_pos = 0;
     const std::size_t want = std::max(n, kIoChunk);
     std::size_t have = rbuf.size();
-    rbuf.resize(want);
+    rbuf.Extend(want - have);
     while (have < n) {
       const ssize_t r = ::pread(fileno(file.get()), rbuf.data() + have, want - have,
                                 static_cast<off_t>(file_read + have));
@@ -201,12 +200,11 @@ struct Recordset::Impl {
       if (r <= 0) Fail("the recordset's temporary file ended early");
       have += static_cast<std::size_t>(r);
     }
-    rbuf.resize(have);
+    rbuf.Truncate(have);
   }
 
   // Loads row `pos`, which is either the next stored row or the next one from the source.
   void Load() {
-    indexed = false;
     if (pos < stored_rows) {
       if (pos < mem_rows) {
         if (block_off >= blocks[block_read].size()) {
@@ -243,7 +241,7 @@ Recordset::Recordset(std::unique_ptr<RowSource> source, std::size_t spill_thresh
   impl_->source = std::move(source);
   impl_->threshold = spill_threshold;
   impl_->statement = std::move(statement);
-  impl_->Load();
+  LoadRow();
   impl_->empty = impl_->eof;
   // A column without a declared type takes its type from the first row's value.
   for (std::size_t i = 0; i < impl_->columns.size(); ++i) {
@@ -260,13 +258,25 @@ Recordset::Recordset(std::unique_ptr<RowSource> source, std::size_t spill_thresh
 
 Recordset::~Recordset() = default;
 
+void Recordset::LoadRow() {
+  try {
+    impl_->Load();
+  } catch (...) {
+    // A failed fetch may have moved the storage: no row stays current.
+    impl_->cur = nullptr;
+    row_ = nullptr;
+    throw;
+  }
+  row_ = impl_->cur;
+}
+
 std::unique_ptr<Recordset> Recordset::FromRows(std::vector<ColumnInfo> columns,
                                                std::vector<std::vector<Value>> rows) {
   return std::make_unique<Recordset>(
       std::make_unique<MemoryRows>(std::move(columns), std::move(rows)));
 }
 
-bool Recordset::Eof() const {
+bool Recordset::AtEndOrClosed() const {
   impl_->CheckOpen();
   return impl_->eof;
 }
@@ -285,37 +295,36 @@ void Recordset::MoveFirst() {
   m.block_read = 0;
   m.block_off = 0;
   m.file_read = 0;
-  m.rbuf.clear();
+  m.rbuf.Truncate(0);
   m.rbuf_pos = 0;
-  m.Load();
+  LoadRow();
 }
 
 void Recordset::MoveNext() {
   impl_->CheckOpen();
   if (impl_->eof) impl_->Fail("MoveNext past the end of the result (EOF is true)");
   ++impl_->pos;
-  impl_->Load();
+  LoadRow();
 }
 
 void Recordset::Close() {
   impl_->source.reset();
   impl_->blocks.clear();
-  impl_->pending = std::string();
-  impl_->rbuf = std::string();
+  impl_->pending = ByteBuffer();
+  impl_->rbuf = ByteBuffer();
+  impl_->cur = nullptr;
   impl_->file.reset();
   impl_->closed = true;
+  row_ = nullptr;
 }
 
 std::size_t Recordset::SpilledRows() const {
   return impl_->stored_rows - impl_->mem_rows;
 }
 
-Field FieldList::operator[](std::size_t index) const {
-  if (index >= Count()) {
-    rs_->impl_->Fail("no field at index " + std::to_string(index) + " (the result has " +
-                     std::to_string(Count()) + " fields)");
-  }
-  return Field(rs_, index);
+void FieldList::OutOfRange(std::size_t index) const {
+  rs_->impl_->Fail("no field at index " + std::to_string(index) + " (the result has " +
+                   std::to_string(Count()) + " fields)");
 }
 
 Field FieldList::operator[](std::string_view name) const {
@@ -334,21 +343,9 @@ int Field::Type() const {
   return rs_->impl_->columns[index_].type;
 }
 
-db::Value Field::Value() const {
-  const auto& m = *rs_->impl_;
-  m.CheckOpen();
-  if (m.eof) m.Fail("no current row: the result is at its end (EOF), reading " + Name());
-  const char* p = m.ColumnAt(index_);
-  switch (*p) {
-    case kInt:
-      return db::Value(Get<std::int64_t>(p + 1));
-    case kDouble:
-      return db::Value(Get<double>(p + 1));
-    case kText:
-      return db::Value(std::string_view(p + 5, Get<std::uint32_t>(p + 1)));
-    default:
-      return db::Value();
-  }
+void Field::NoCurrentRow() const {
+  rs_->impl_->CheckOpen();
+  rs_->impl_->Fail("no current row: the result is at its end (EOF), reading " + Name());
 }
 
 }  // namespace tallyvet::db

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -33,28 +34,78 @@ struct ColumnInfo {
   int type = 0;      // AdoType; 0 = take it from the values of the first row
 };
 
-// Writes one row in a recordset's storage format; handed to RowSource::Next.
-// Format per column: a tag byte (0 null, 1 integer, 2 double, 3 text), then 8 bytes, or a 4-byte
-// length and the text.
-class RowWriter {
+// Growable bytes that, unlike std::string, never initialise or terminate what they hand out:
+// rows are written straight into the storage that keeps them.
+class ByteBuffer {
  public:
-  explicit RowWriter(std::string& buffer) : buf_(buffer) {}
-  void Null() { buf_.push_back('\0'); }
-  void Integer(std::int64_t v) { Put('\1', &v, sizeof v); }
-  void Double(double v) { Put('\2', &v, sizeof v); }
-  void Text(std::string_view v) {
-    const auto n = static_cast<std::uint32_t>(v.size());
-    Put('\3', &n, sizeof n);
-    buf_.append(v.data(), v.size());
+  char* data() { return data_.get(); }
+  const char* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  std::size_t room() const { return cap_ - size_; }
+  void reserve(std::size_t n);
+  // n more bytes at the end, uninitialised; may move the buffer.
+  char* Extend(std::size_t n) {
+    if (n > cap_ - size_) reserve(size_ + n);
+    char* p = data_.get() + size_;
+    size_ += n;
+    return p;
   }
-  void Add(const Value& v);
+  void Truncate(std::size_t n) { size_ = n; }
+  // Drops the first n bytes.
+  void Consume(std::size_t n);
 
  private:
-  void Put(char tag, const void* p, std::size_t n) {
-    buf_.push_back(tag);
-    buf_.append(static_cast<const char*>(p), n);
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
+};
+
+// A stored row: one fixed-size slot per column, then the texts. A slot is a tag byte and 8
+// bytes: the integer or double, or for a text its length and its offset from the row's start
+// (both 32-bit). Fixed slots let a field be read without walking the columns before it.
+namespace row_format {
+enum Tag : char { kNull = 0, kInt = 1, kDouble = 2, kText = 3 };
+constexpr std::size_t kSlot = 9;
+}  // namespace row_format
+
+// Writes one row, column by column, in a recordset's storage; handed to RowSource::Next.
+class RowWriter {
+ public:
+  // The row's slots are at `row` in `buffer`, already allocated for `columns` columns.
+  RowWriter(ByteBuffer& buffer, std::size_t row, std::size_t columns)
+      : buf_(buffer), row_(row), columns_(columns) {}
+  void Null() { Slot(row_format::kNull); }
+  void Integer(std::int64_t v) { std::memcpy(Slot(row_format::kInt), &v, sizeof v); }
+  void Double(double v) { std::memcpy(Slot(row_format::kDouble), &v, sizeof v); }
+  void Text(std::string_view v) {
+    if (v.size() > UINT32_MAX - (buf_.size() - row_)) RowTooLong();
+    const auto n = static_cast<std::uint32_t>(v.size());
+    const auto at = static_cast<std::uint32_t>(buf_.size() - row_);
+    if (n != 0) std::memcpy(buf_.Extend(n), v.data(), n);  // first: it may move the buffer
+    char* s = Slot(row_format::kText);
+    std::memcpy(s, &n, sizeof n);
+    std::memcpy(s + sizeof n, &at, sizeof at);
   }
-  std::string& buf_;
+  void Add(const Value& v);
+  // Columns the source left unwritten read as null.
+  void Finish() {
+    while (column_ < columns_) Null();
+  }
+
+ private:
+  char* Slot(char tag) {
+    if (column_ == columns_) TooManyValues();
+    char* s = buf_.data() + row_ + row_format::kSlot * column_++;
+    *s = tag;
+    return s + 1;
+  }
+  [[noreturn]] void TooManyValues() const;
+  [[noreturn]] void RowTooLong() const;
+  ByteBuffer& buf_;
+  std::size_t row_;
+  std::size_t columns_;
+  std::size_t column_ = 0;
 };
 
 // Where a recordset's rows come from: a SQLite statement, or rows held in memory.
@@ -78,6 +129,7 @@ class Field {
   db::Value Value() const;
 
  private:
+  [[noreturn]] void NoCurrentRow() const;
   const Recordset* rs_;
   std::size_t index_;
 };
@@ -87,7 +139,10 @@ class FieldList {
   explicit FieldList(const Recordset* rs) : rs_(rs) {}
   std::size_t Count() const { return count_; }
   // By zero-based index; throws Error when out of range.
-  Field operator[](std::size_t index) const;
+  Field operator[](std::size_t index) const {
+    if (index >= count_) OutOfRange(index);
+    return Field(rs_, index);
+  }
   Field operator[](int index) const { return (*this)[static_cast<std::size_t>(index)]; }
   // By column name, case-insensitively; throws Error naming the column when absent.
   Field operator[](std::string_view name) const;
@@ -96,6 +151,7 @@ class FieldList {
 
  private:
   friend class Recordset;
+  [[noreturn]] void OutOfRange(std::size_t index) const;
   const Recordset* rs_;
   std::size_t count_ = 0;
 };
@@ -118,7 +174,7 @@ class Recordset {
                                              std::vector<std::vector<Value>> rows);
 
   // Named Eof/Bof: EOF is a macro of the C library.
-  bool Eof() const;
+  bool Eof() const { return row_ == nullptr && AtEndOrClosed(); }
   bool Bof() const;
   void MoveFirst();
   // Throws Error at EOF.
@@ -134,8 +190,41 @@ class Recordset {
   friend class Field;
   friend class FieldList;
   struct Impl;
+  void LoadRow();
+  bool AtEndOrClosed() const;
   std::unique_ptr<Impl> impl_;
   FieldList fields_;
+  // The current row's stored bytes, kept here so that fields read it inline; null at EOF and
+  // once closed.
+  const char* row_ = nullptr;
 };
+
+// Inline: the engine reads every field of every row through here.
+inline db::Value Field::Value() const {
+  using namespace row_format;
+  const char* row = rs_->row_;
+  if (row == nullptr) NoCurrentRow();
+  const char* p = row + kSlot * index_;
+  switch (*p) {
+    case kInt: {
+      std::int64_t v;
+      std::memcpy(&v, p + 1, sizeof v);
+      return db::Value(v);
+    }
+    case kDouble: {
+      double v;
+      std::memcpy(&v, p + 1, sizeof v);
+      return db::Value(v);
+    }
+    case kText: {
+      std::uint32_t n, at;
+      std::memcpy(&n, p + 1, sizeof n);
+      std::memcpy(&at, p + 1 + sizeof n, sizeof at);
+      return db::Value(std::string_view(row + at, n));
+    }
+    default:
+      return db::Value();
+  }
+}
 
 }  // namespace tallyvet::db

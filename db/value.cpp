@@ -83,7 +83,7 @@ std::string RoundedText(double value, int decimals) {
   return FormatDouble(RoundHalfEven(value, decimals));
 }
 
-double Value::AsDouble() const {
+double Value::OtherAsDouble() const {
   switch (v_.index()) {
     case 1:
       return static_cast<double>(std::get<1>(v_));
@@ -96,8 +96,7 @@ double Value::AsDouble() const {
   }
 }
 
-std::int64_t Value::AsInteger() const {
-  if (v_.index() == 1) return std::get<1>(v_);
+std::int64_t Value::OtherAsInteger() const {
   return static_cast<std::int64_t>(std::llround(AsDouble()));
 }
 

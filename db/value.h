@@ -26,9 +26,15 @@ class Value {
 
   // Numeric value: integers widened, text read from its leading numeric part ("12.5abc" -> 12.5,
   // "abc" -> 0), null -> 0.
-  double AsDouble() const;
+  double AsDouble() const {
+    if (const auto* d = std::get_if<double>(&v_)) return *d;  // the common case, kept inline
+    return OtherAsDouble();
+  }
   // Integer value: doubles rounded half away from zero, text read as a number, null -> 0.
-  std::int64_t AsInteger() const;
+  std::int64_t AsInteger() const {
+    if (const auto* i = std::get_if<std::int64_t>(&v_)) return *i;
+    return OtherAsInteger();
+  }
   // Plain text form: integers as digits, doubles in the shortest form that reads back to the
   // same double ("12.5", "-3", "1e-05"), text as is, null as the empty text.
   std::string AsText() const;
@@ -41,6 +47,8 @@ class Value {
   friend bool operator==(const Value& a, const Value& b) { return a.v_ == b.v_; }
 
  private:
+  double OtherAsDouble() const;
+  std::int64_t OtherAsInteger() const;
   std::variant<std::monostate, std::int64_t, double, std::string> v_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "db/error.h"
 
 namespace tallyvet::db {
@@ -95,6 +97,61 @@ TEST(Recordset, RewindWhileSpillingBeforeTheEndKeepsEveryRow) {
   rs.MoveFirst();
   EXPECT_EQ(WalkAndCheck(rs), 5000);
   EXPECT_EQ(fetches, 5001);
+}
+
+// Rows written by a function: row number and writer, false at the end.
+class LambdaSource final : public RowSource {
+ public:
+  LambdaSource(std::vector<ColumnInfo> columns, std::function<bool(int, RowWriter&)> next)
+      : columns_(std::move(columns)), next_(std::move(next)) {}
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  bool Next(RowWriter& row) override { return next_(row_++, row); }
+
+ private:
+  std::vector<ColumnInfo> columns_;
+  std::function<bool(int, RowWriter&)> next_;
+  int row_ = 0;
+};
+
+// Texts far longer than a storage block's spare room make the block grow under rows already kept.
+TEST(Recordset, LongTextsAndShortRowsReplayIntact) {
+  const auto text = [](int i) { return std::string(i % 3 == 0 ? 300000 : 5, char('a' + i % 26)); };
+  Recordset rs(std::make_unique<LambdaSource>(std::vector<ColumnInfo>{{"N", 0}, {"T", 0}, {"X", 0}},
+                                              [&](int i, RowWriter& w) {
+                                                if (i == 40) return false;
+                                                w.Integer(i);
+                                                w.Text(text(i));
+                                                return true;  // X left unwritten: null
+                                              }),
+               2u << 20);
+  for (int pass = 0; pass < 2; ++pass, rs.MoveFirst()) {
+    int i = 0;
+    for (; !rs.Eof(); rs.MoveNext(), ++i) {
+      ASSERT_EQ(rs.Fields()[0].Value().AsInteger(), i);
+      ASSERT_EQ(rs.Fields()[1].Value().Text(), text(i));
+      ASSERT_TRUE(rs.Fields()[2].Value().IsNull());
+    }
+    EXPECT_EQ(i, 40);
+  }
+  EXPECT_GT(rs.SpilledRows(), 0u);
+}
+
+TEST(Recordset, ASourceThatFailsOrOverrunsLeavesNoCurrentRow) {
+  const auto failing = [](bool overrun) {
+    return std::make_unique<LambdaSource>(
+        std::vector<ColumnInfo>{{"T", adVarChar}}, [overrun](int i, RowWriter& w) {
+          w.Text(std::string(i == 0 ? 3 : 2000000, 'x'));  // the second row grows the block
+          if (i == 0) return true;
+          if (overrun) w.Integer(1);  // a value beyond the single column
+          throw Error("disk I/O error", "SELECT T FROM X");
+        });
+  };
+  for (bool overrun : {false, true}) {
+    Recordset rs(failing(overrun));
+    EXPECT_EQ(rs.Fields()[0].Value().Text(), "xxx");
+    EXPECT_THROW(rs.MoveNext(), Error);
+    EXPECT_THROW(rs.Fields()[0].Value(), Error);  // not the row the failed fetch left behind
+  }
 }
 
 TEST(Recordset, EmptyResultIsAtBothEnds) {
