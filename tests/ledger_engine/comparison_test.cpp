@@ -363,6 +363,16 @@ TEST_F(CompareLedgerTest, AnErrorIsWrittenIntoTheSectionAndHandedBack) {
             std::string::npos);
 }
 
+TEST(ReportFile, BannerLeavesOutTheAccountSetLinesWithoutABusinessRow) {
+  testing::AccountSet set;
+  set.Script("DELETE FROM Business");
+  const ReportFile report(set.dir.path());
+  report.WriteReportHeader(set.ctx, "2006-12-06 09:30:00");
+  EXPECT_EQ(ReadBytes(set.dir / "Compare.txt"),
+            Utf8ToGbk(kStars + "\r\n  Quillon对账程序\r\n\r\n\r\n" + std::string(40, ' ') +
+                      "2006-12-06 09:30:00\r\n" + kStars + "\r\n\r\n"));
+}
+
 TEST(ReportFile, GbkTakesTwoBytesForChineseAndOneQuestionMarkForWhatItLacks) {
   EXPECT_EQ(Utf8ToGbk("商品"), "\xC9\xCC\xC6\xB7");
   EXPECT_EQ(Utf8ToGbk("销售数量\r\n").size(), 4u * 2 + 2);

@@ -94,6 +94,33 @@ TEST(DeriveGoodsLedgerSql, CutsItemsOneToThreeOutOfThePackage) {
   EXPECT_EQ(screen.progress.at(0), 1);
 }
 
+// A second SELECT of an item whose slot is taken is left unread, but its line stays pending and
+// stands in for the line the next collection starts on: that INSERT's own "(" is never seen.
+TEST(DeriveGoodsLedgerSql, AnUnreadSelectLineTakesThePlaceOfTheNextInsertLine) {
+  AccountSet set;
+  RecordingScreen screen;
+  InitCheckItems(set.ctx);
+  set.StoreSource("MDLITEM", {
+                                 "Function ChangeItemDaily2_New",
+                                 "  SELECT lngItemID,",
+                                 "    SUM(1) a,",
+                                 "    SUM(2) b,",
+                                 "    SUM(3) c FROM T GROUP BY lngItemID;",
+                                 "  SELECT lngItemID FROM T2;",
+                                 "Function ChangePositionDaily_New",
+                                 "  INSERT INTO PositionDaily (",
+                                 "    lngLost)",
+                                 "  INSERT INTO PositionDaily (",
+                                 "    lngItemID,dblInQuantity)",
+                             });
+  DeriveGoodsLedgerSql(set.ctx, screen);
+  const CheckItemTable& items = set.ctx.CheckItems;
+  EXPECT_EQ(items.SelectSql[0],
+            "SELECT LNGITEMID,\n    SUM(1) A,\n    SUM(2) B,\n"
+            "    SUM(3) C FROM T GROUP BY LNGITEMID\n");
+  EXPECT_EQ(items.InsertColumns[1], "    LNGITEMID,DBLINQUANTITY\n");
+}
+
 // ChangeAllAccount_From_Voucher with one ledger SELECT and what follows it.
 void StoreVoucherFunction(AccountSet& set, std::vector<std::string> after) {
   std::vector<std::string> lines = {
