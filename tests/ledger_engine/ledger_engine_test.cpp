@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "fixtures.h"
@@ -171,6 +172,46 @@ TEST(DeriveAccountLedgerSql, DerivesItemFourAndBuildsItemFiveFromItsKeys) {
   EXPECT_NE(items.InsertColumns[3], "");
   EXPECT_EQ(items.KeyColumns[4], "");  // items 5 and 6 are built all the same
   EXPECT_EQ(items.KeyColumns[5], "STRDATE,LNGVOUCHERSOURCEID,INTVOUCHERNO");
+}
+
+// Item 6 on a few documents: the outer joins to Voucher and on to VoucherType keep documents
+// without a voucher (under the source their activity type gives) and vouchers without a type,
+// and the voucher number survives a missing type name as Oracle's concatenation lets it.
+TEST(DeriveAccountLedgerSql, ItemSixGroupsInventoryDocumentsByTheirVouchers) {
+  AccountSet set;
+  StoreVoucherFunction(set, {"END;"});
+  RecordingScreen screen;
+  DeriveAccountLedgerSql(set.ctx, screen);
+  set.Script(R"(ALTER TABLE Item ADD COLUMN lngItemNatureID INTEGER;
+    UPDATE Item SET lngItemNatureID = CASE lngItemID WHEN 15 THEN 1 ELSE 2 END;
+    CREATE TABLE ItemNature (lngItemNatureID INTEGER, strItemCategory VARCHAR(10));
+    INSERT INTO ItemNature VALUES (1, '1'), (2, '2');
+    CREATE TABLE VoucherType (lngVoucherTypeID INTEGER, strVoucherTypeName VARCHAR(10));
+    INSERT INTO VoucherType VALUES (1, '转');
+    CREATE TABLE Voucher (lngVoucherID INTEGER, strDate VARCHAR(10), lngVoucherTypeID INTEGER,
+                          intVoucherNo INTEGER, lngVoucherSourceID INTEGER);
+    INSERT INTO Voucher VALUES (7, '2005-01-05', 1, 14, 12), (8, '2005-01-06', NULL, 3, 12);
+    CREATE TABLE ItemActivity (lngActivityID INTEGER, lngActivityTypeID INTEGER,
+                               lngVoucherID1 INTEGER);
+    INSERT INTO ItemActivity VALUES (1, 11, 7), (2, 1, 0), (3, 3, NULL), (4, 7, 0), (5, 15, 8);
+    CREATE TABLE ItemActivityDetail (lngActivityID INTEGER, lngItemID INTEGER,
+                                     lngReceiptTypeID INTEGER, dblCostAmount REAL,
+                                     dblExpenseAmount REAL);
+    INSERT INTO ItemActivityDetail VALUES
+      (1, 15, 30, 10, 1), (1, 15, 1, 5, 0), (1, 16, 1, 100, 0),  -- type 30 twice; 16 not stock
+      (2, 15, 1, 2, 0), (3, 15, 31, 3, 0),                        -- no voucher: source 9
+      (4, 15, 1, 50, 0),                                          -- activity type 7: left out
+      (5, 15, 1, 4, 0);)");
+  std::vector<std::string> rows;
+  auto rs = set.ctx.conn().OpenResultset(set.ctx.CheckItems.SelectSql[5], 3, 3);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    rows.emplace_back();
+    for (std::size_t i = 0; i < rs->Fields().Count(); ++i)
+      rows.back() += (i > 0 ? "|" : "") + rs->Fields()[i].Value().AsText();
+  }
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{" |9| |8", "2005-01-05|12|2005-01-05转0014|27",
+                                            "2005-01-06|12|2005-01-060003|4"}));
 }
 
 // GetKeyColumns as "columns|positions" for the item's SELECT or its fixed key columns.
