@@ -15,13 +15,6 @@ namespace tallyvet::db {
 namespace {
 using namespace row_format;
 
-template <class T>
-T Get(const char* p) {
-  T v;
-  std::memcpy(&v, p, sizeof(T));
-  return v;
-}
-
 constexpr std::size_t kIoChunk = 1u << 20;
 // A memory block takes a new row only with this much room left; a longer row grows the block.
 constexpr std::size_t kRowReserve = 4096;

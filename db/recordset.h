@@ -67,6 +67,13 @@ class ByteBuffer {
 namespace row_format {
 enum Tag : char { kNull = 0, kInt = 1, kDouble = 2, kText = 3 };
 constexpr std::size_t kSlot = 9;
+// A value stored at any byte offset.
+template <class T>
+T Get(const char* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
 }  // namespace row_format
 
 // Writes one row, column by column, in a recordset's storage; handed to RowSource::Next.
@@ -206,22 +213,13 @@ inline db::Value Field::Value() const {
   if (row == nullptr) NoCurrentRow();
   const char* p = row + kSlot * index_;
   switch (*p) {
-    case kInt: {
-      std::int64_t v;
-      std::memcpy(&v, p + 1, sizeof v);
-      return db::Value(v);
-    }
-    case kDouble: {
-      double v;
-      std::memcpy(&v, p + 1, sizeof v);
-      return db::Value(v);
-    }
-    case kText: {
-      std::uint32_t n, at;
-      std::memcpy(&n, p + 1, sizeof n);
-      std::memcpy(&at, p + 1 + sizeof n, sizeof at);
-      return db::Value(std::string_view(row + at, n));
-    }
+    case kInt:
+      return db::Value(Get<std::int64_t>(p + 1));
+    case kDouble:
+      return db::Value(Get<double>(p + 1));
+    case kText:
+      return db::Value(
+          std::string_view(row + Get<std::uint32_t>(p + 5), Get<std::uint32_t>(p + 1)));
     default:
       return db::Value();
   }
