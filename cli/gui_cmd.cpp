@@ -12,9 +12,9 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "component/component.h"
 #include "db/sqlite_connection.h"
 #include "ledger_engine/report_file.h"
-#include "shell/component/component.h"
 
 namespace tallyvet::cli {
 

@@ -4,8 +4,8 @@
 
 #include <QProcess>
 
+#include "component/component.h"
 #include "screen_script.h"
-#include "shell/component/component.h"
 #include "shell/notepad/gbk_text.h"
 
 namespace tallyvet::screens_test {

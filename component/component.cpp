@@ -1,5 +1,5 @@
 // The two public classes and their RUN, behind the C interface of component.h.
-#include "shell/component/component.h"
+#include "component/component.h"
 
 #include <dlfcn.h>
 

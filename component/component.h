@@ -11,8 +11,8 @@
  *
  * Threads: every call on the thread that runs (or will run) the Qt user interface.
  */
-#ifndef TALLYVET_SHELL_COMPONENT_COMPONENT_H_
-#define TALLYVET_SHELL_COMPONENT_COMPONENT_H_
+#ifndef TALLYVET_COMPONENT_COMPONENT_H_
+#define TALLYVET_COMPONENT_COMPONENT_H_
 
 #include <stddef.h>
 
@@ -71,4 +71,4 @@ typedef int (*TallyvetAbiVersionFn)(void);
 }
 #endif
 
-#endif /* TALLYVET_SHELL_COMPONENT_COMPONENT_H_ */
+#endif /* TALLYVET_COMPONENT_COMPONENT_H_ */
