@@ -43,7 +43,7 @@ struct ReconcileOptions {
   std::string to;
   std::string range = std::string(kRangeKinds[0]);
   std::string items = "1-6";
-  std::string reportDir;
+  std::string reportDir = ".";
   bool json = false;
   bool registerCorrections = false;
   bool yes = false;
@@ -203,6 +203,10 @@ void PrintPlanned(const ReportScreen& report, bool json) {
 }
 
 void RunReconcile(const ReconcileOptions& o) {
+  // Before anything else: a run that cannot leave its report must not start.
+  EnsureWritableFolder(o.reportDir);
+  const ReportFile reportFile(o.reportDir);
+
   HostContext ctx;
   ctx.connection = db::SqliteConnection::Open(o.db, o.user);
   ctx.user = o.user;
@@ -222,11 +226,6 @@ void RunReconcile(const ReconcileOptions& o) {
     return;
   }
 
-  ReportFile reportFile;
-  if (!o.reportDir.empty()) {
-    std::filesystem::create_directories(o.reportDir);
-    reportFile = ReportFile(o.reportDir);
-  }
   const DateRange range = PeriodRangeToDates(ctx, o.range, from, to, today);
 
   TerminalMessageBox messages(progress, o.yes);
@@ -334,7 +333,8 @@ void AddReconcileCommand(CLI::App& app) {
                   "items to reconcile, e.g. 1-6 or 1,2,5 (1 存货账, 2 库存账, 3 单位商品账, "
                   "4 总账, 5 应收应付, 6 总账与存货账)");
   cmd->add_option("--report-dir", o->reportDir,
-                  "folder of Compare.txt and correction journals (default: the program's folder)");
+                  "folder of Compare.txt and correction journals, created when missing (default: "
+                  "the current folder)");
   cmd->add_flag("--json", o->json,
                 "one JSON object per difference on standard output (the closing line goes to "
                 "standard error)");

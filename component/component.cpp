@@ -37,8 +37,6 @@ struct Instance {
 int g_instances = 0;
 int g_runs = 0;
 
-const char* const kViewerName = "tallyvet-notepad";
-
 // The folder this library was loaded from.
 std::filesystem::path ComponentFolder() {
   Dl_info info{};
@@ -84,7 +82,7 @@ int Fail(const std::string& why, char* error, size_t errorSize) {
 // "查看对账报告": the report in the viewer beside the component; the launcher does not wait.
 void OpenReport(tallyvet::MessageBox& messages, const std::filesystem::path& folder,
                 const std::filesystem::path& report) {
-  const std::filesystem::path viewer = folder / kViewerName;
+  const std::filesystem::path viewer = folder / TALLYVET_VIEWER_PROGRAM;
   if (!QProcess::startDetached(QString::fromStdString(viewer.string()),
                                {QString::fromStdString(report.string())})) {
     messages.Show("无法打开对账报告: " + viewer.string() + " " + report.string(), "对账",
@@ -116,11 +114,16 @@ int Run(TallyvetObject* self, void* base, const char* strUser, char* error, size
       tallyvet::receipt_audit::RunCheckActivity(ctx, messages, tallyvet::qt::ExecModal);
     } else {
       const std::filesystem::path folder = ComponentFolder();
+      // Installed, the component's folder is usually not the user's to write: the reports then
+      // go to the user's state folder, and the launcher says where.
+      const tallyvet::ScreenReportFolder reports = tallyvet::ChooseScreenReportFolder(
+          folder, std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
       tallyvet::CompareViewOptions options;
       options.openReport = [&messages, folder](const std::filesystem::path& report) {
         OpenReport(messages, folder, report);
       };
-      tallyvet::RunCompare(ctx, messages, tallyvet::ReportFile(folder), options);
+      options.reportFolderNote = tallyvet::ReportFolderNote(reports, std::getenv("HOME"));
+      tallyvet::RunCompare(ctx, messages, tallyvet::ReportFile(reports.folder), options);
     }
     return 0;
   } catch (const std::exception& e) {

@@ -22,6 +22,8 @@ extern "C" {
 
 #define TALLYVET_COMPONENT_LIBRARY "libtallyvet_component.so"
 #define TALLYVET_COMPONENT_ABI 1
+/* The report viewer the launcher starts, in the component library's own folder. */
+#define TALLYVET_VIEWER_PROGRAM "tallyvet-notepad"
 
 #define TALLYVET_CLSID_NEW_CHECK_RECEIPT "{6D3F1A52-9C4E-4B71-A0D8-2E5B7C91F304}"
 #define TALLYVET_CLSID_NEW_CHECK_BOOK "{B8E27C04-3F59-4D16-9E2A-71C4D05A8B63}"

@@ -9,6 +9,16 @@ std::string ComboList::Text() const {
   return entries[static_cast<std::size_t>(selected)];
 }
 
+std::string ReportFolderNote(const ScreenReportFolder& reports, const char* home) {
+  if (reports.isComponentFolder) return {};
+  std::string shown = reports.folder.string();
+  const std::string homeText = home != nullptr ? std::string(home) : std::string();
+  if (!homeText.empty() && homeText != "/" && shown.starts_with(homeText + "/")) {
+    shown = "~" + shown.substr(homeText.size());
+  }
+  return "报告保存在：" + shown + "（程序文件夹不可写）";
+}
+
 CompareScreen::CompareScreen(HostContext& ctx, MessageBox& messages, ReportFile report, Hooks hooks,
                              std::function<CivilDate()> today)
     : ctx_(ctx),

@@ -56,7 +56,9 @@ class ReconcileScreens : public ScreenTest {
   void Run(SampleAccountSet& sample) {
     const CompareViewOptions options{
         display.Display(), [this](const std::filesystem::path& path) { opened.push_back(path); },
-        [] { return std::chrono::year{2025} / 6 / 15; }};
+        [] { return std::chrono::year{2025} / 6 / 15; },
+        // As an installed component run by a user who cannot write its folder.
+        ReportFolderNote({sample.dir.path(), false}, sample.dir.path().parent_path().c_str())};
     RunCompare(sample.ctx, messages, ReportFile(sample.dir.path()), options);
     EXPECT_EQ(display.Pending(), 0u);
   }
