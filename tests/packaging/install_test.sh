@@ -46,10 +46,11 @@ job "$tv" check-receipts --db sample.db --user SAMPLE
 
 # Twice: the second report moves the first to its backup, both in the current folder.
 for _ in 1 2; do
-  job "$tv" reconcile --db sample.db --user SAMPLE --from 期初 --to "$latest"
+  job "$tv" reconcile --db sample.db --user SAMPLE --from 期初 --to "$latest" --html report.html
   [ "$rc" -eq 1 ] || fail "reconcile on a faulted sample exits $rc, not 1: $(cat err.txt)"
 done
 [ -s Compare.txt ] && [ -s Compare.000 ] || fail "no Compare.txt and Compare.000 in the current folder"
+grep -q "<svg" report.html || fail "no report page with its charts in the current folder"
 grep -q "report: ./Compare.txt\|report: $run/Compare.txt" err.txt || fail "report path: $(cat err.txt)"
 [ -z "$(find "$prefix" -name 'Compare*')" ] || fail "a report was written into the prefix"
 
