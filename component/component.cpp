@@ -4,7 +4,9 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QProcess>
+#include <QUrl>
 
 #include <cstdlib>
 #include <cstring>
@@ -90,6 +92,13 @@ void OpenReport(tallyvet::MessageBox& messages, const std::filesystem::path& fol
   }
 }
 
+// "查看图表报告": the page in the desktop's browser; the report screen does not wait.
+void OpenPage(tallyvet::MessageBox& messages, const std::filesystem::path& page) {
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())))) {
+    messages.Show("无法打开图表报告: " + page.string(), "对账报告", tallyvet::MessageIcon::Error);
+  }
+}
+
 int Run(TallyvetObject* self, void* base, const char* strUser, char* error, size_t errorSize) {
   struct Running {
     Running() { ++g_runs; }
@@ -121,6 +130,9 @@ int Run(TallyvetObject* self, void* base, const char* strUser, char* error, size
       tallyvet::CompareViewOptions options;
       options.openReport = [&messages, folder](const std::filesystem::path& report) {
         OpenReport(messages, folder, report);
+      };
+      options.openPage = [&messages](const std::filesystem::path& page) {
+        OpenPage(messages, page);
       };
       options.reportFolderNote = tallyvet::ReportFolderNote(reports, std::getenv("HOME"));
       tallyvet::RunCompare(ctx, messages, tallyvet::ReportFile(reports.folder), options);

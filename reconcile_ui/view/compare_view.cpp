@@ -138,7 +138,7 @@ CompareView::CompareView(HostContext& ctx, MessageBox& messages, ReportFile repo
     if (screen_) Sync();
   };
   hooks.showReport = [this](ReportScreen& report) {
-    ReportView view(report, messages_, options_.show, dialog_.get());
+    ReportView view(report, messages_, options_.show, dialog_.get(), options_.openPage);
     options_.show(view.Dialog());
   };
   hooks.openReport = [this](const std::filesystem::path& path) {

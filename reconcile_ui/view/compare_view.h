@@ -38,6 +38,8 @@ struct CompareViewOptions {
   // Where the reports go when it is not the component's folder (ReportFolderNote); shown left of
   // the buttons; empty: nothing shown.
   std::string reportFolderNote;
+  // Shows the report page of a run ("查看图表报告" on the report screen), without waiting.
+  std::function<void(const std::filesystem::path&)> openPage;
 };
 
 class CompareView {
