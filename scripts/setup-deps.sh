@@ -11,6 +11,7 @@ packages=(
   clang-format
   qt6-base-dev fonts-noto-cjk
   libxml2-dev chromium
+  dpkg-dev file
 )
 
 missing=()
