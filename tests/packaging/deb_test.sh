@@ -35,6 +35,8 @@ echo "Depends: $depends"
 for library in libsqlite3 libstdc++6 libc6; do
   grep -q "$library" <<<"$depends" || fail "Depends does not name $library"
 done
+# One description, not a list run together.
+dpkg-deb -f "$deb" Description | grep -q ';' && fail "the description: $(dpkg-deb -f "$deb" Description)"
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for file in ./usr/bin/tallyvet ./usr/share/man/man1/tallyvet.1.gz \
   ./usr/share/bash-completion/completions/tallyvet; do
