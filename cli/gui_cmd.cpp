@@ -1,10 +1,14 @@
 // tallyvet gui: stands in for the host application. It opens the account set, loads the component
-// library from the program's own folder at run time, looks the class up by its programmatic name,
-// creates an instance and calls RUN, which shows the screen until the user closes it. The program
-// itself links no user-interface library: everything on screen lives in the component.
+// library from the program's companions' folder at run time, looks the class up by its programmatic
+// name, creates an instance and calls RUN, which shows the screen until the user closes it. The
+// program itself links no user-interface library: everything on screen lives in the component.
+//
+// tallyvet classes: loads the component without showing anything and says where it and the report
+// viewer beside it were found, and which classes it offers.
 #include <dlfcn.h>
 
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -12,9 +16,9 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "cli/companions.h"
+#include "component/component.h"
 #include "db/sqlite_connection.h"
-#include "ledger_engine/report_file.h"
-#include "shell/component/component.h"
 
 namespace tallyvet::cli {
 
@@ -59,29 +63,43 @@ class ComponentLibrary {
   std::string file_;
 };
 
+// The component found among the program's companions, its interface version checked.
+// Throws std::runtime_error when it is missing, cannot be loaded or speaks another version.
+std::unique_ptr<ComponentLibrary> LoadComponent(std::filesystem::path* file = nullptr) {
+  const std::filesystem::path found = FindCompanion(TALLYVET_COMPONENT_LIBRARY, CompanionFolders());
+  auto library = std::make_unique<ComponentLibrary>(found);
+  const auto abi = library->Find<TallyvetAbiVersionFn>("TallyvetAbiVersion");
+  if (abi() != TALLYVET_COMPONENT_ABI) {
+    throw std::runtime_error("the component library speaks interface version " +
+                             std::to_string(abi()) + ", this program " +
+                             std::to_string(TALLYVET_COMPONENT_ABI));
+  }
+  if (file != nullptr) *file = found;
+  return library;
+}
+
+// "Tallyvet.NewCheckReceipt, Tallyvet.NewCheckBook": the classes the component offers.
+std::string OfferedClasses(const ComponentLibrary& library) {
+  std::string offered;
+  const auto classAt = library.Find<TallyvetClassAtFn>("TallyvetClassAt");
+  for (int i = 0; const TallyvetClassInfo* c = classAt(i); ++i) {
+    offered += (i == 0 ? "" : ", ") + std::string(c->progId);
+  }
+  return offered;
+}
+
 struct InstanceDeleter {
   void operator()(TallyvetObject* object) const { object->vtbl->Release(object); }
 };
 
 void RunGui(const GuiOptions& options) {
   std::shared_ptr<db::Connection> base = db::SqliteConnection::Open(options.db, options.user);
-  ComponentLibrary library(ProgramFolder() / TALLYVET_COMPONENT_LIBRARY);
-  const auto abi = library.Find<TallyvetAbiVersionFn>("TallyvetAbiVersion");
-  if (abi() != TALLYVET_COMPONENT_ABI) {
-    throw std::runtime_error("the component library speaks interface version " +
-                             std::to_string(abi()) + ", this program " +
-                             std::to_string(TALLYVET_COMPONENT_ABI));
-  }
-  const auto getClass = library.Find<TallyvetGetClassObjectFn>("TallyvetGetClassObject");
+  const std::unique_ptr<ComponentLibrary> library = LoadComponent();
+  const auto getClass = library->Find<TallyvetGetClassObjectFn>("TallyvetGetClassObject");
   const TallyvetClassInfo* info = getClass(options.className.c_str());
   if (info == nullptr) {
-    std::string offered;
-    const auto classAt = library.Find<TallyvetClassAtFn>("TallyvetClassAt");
-    for (int i = 0; const TallyvetClassInfo* c = classAt(i); ++i) {
-      offered += (i == 0 ? "" : ", ") + std::string(c->progId);
-    }
     throw std::runtime_error("the component has no class named " + options.className +
-                             " (it offers " + offered + ")");
+                             " (it offers " + OfferedClasses(*library) + ")");
   }
   std::unique_ptr<TallyvetObject, InstanceDeleter> object(info->CreateInstance());
   if (!object) throw std::runtime_error("cannot create " + options.className);
@@ -89,6 +107,20 @@ void RunGui(const GuiOptions& options) {
   if (object->vtbl->Run(object.get(), &base, options.user.c_str(), error, sizeof error) != 0) {
     throw std::runtime_error(options.className + ".RUN: " + error);
   }
+  ExitStatus() = kClean;
+}
+
+void ListClasses() {
+  std::filesystem::path file;
+  const std::unique_ptr<ComponentLibrary> library = LoadComponent(&file);
+  std::cout << "component: " << file.string() << "\n"
+            << "classes: " << OfferedClasses(*library) << "\n";
+  // The component starts its report viewer from its own folder.
+  const std::filesystem::path viewer = file.parent_path() / TALLYVET_VIEWER_PROGRAM;
+  if (!std::filesystem::is_regular_file(viewer)) {
+    throw std::runtime_error("the report viewer is missing: " + viewer.string());
+  }
+  std::cout << "viewer: " << viewer.string() << "\n";
   ExitStatus() = kClean;
 }
 
@@ -105,6 +137,11 @@ void AddGuiCommand(CLI::App& app) {
                   "costs)")
       ->required();
   gui->callback([options] { RunGui(*options); });
+
+  CLI::App* classes = app.add_subcommand(
+      "classes",
+      "Say where the component library and its report viewer are and which classes it offers");
+  classes->callback(ListClasses);
 }
 
 }  // namespace tallyvet::cli

@@ -17,7 +17,7 @@ int& ExitStatus() {
 int main(int argc, char** argv) {
   using namespace tallyvet::cli;
   CLI::App app{"tallyvet: checks that an account set's ledgers agree with its documents"};
-  app.set_version_flag("--version", "tallyvet 0.1.0");
+  app.set_version_flag("--version", "tallyvet " TALLYVET_VERSION);
   app.require_subcommand(1);
   // Subcommands register here, one line each.
   AddCheckReceiptsCommand(app);

@@ -4,6 +4,8 @@
 // differences into the ledgers exactly as the report screen does, journalled beside the report.
 //
 // tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
+#include <unistd.h>
+
 #include <climits>
 #include <filesystem>
 #include <iostream>
@@ -29,6 +31,7 @@
 #include "ledger_engine/reregistration.h"
 #include "reconcile_ui/difference_keys.h"
 #include "reconcile_ui/launcher.h"
+#include "reconcile_ui/report_page.h"
 #include "reconcile_ui/report_screen.h"
 #include "shell/host_context.h"
 
@@ -43,7 +46,8 @@ struct ReconcileOptions {
   std::string to;
   std::string range = std::string(kRangeKinds[0]);
   std::string items = "1-6";
-  std::string reportDir;
+  std::string reportDir = ".";
+  std::string html;
   bool json = false;
   bool registerCorrections = false;
   bool yes = false;
@@ -203,6 +207,17 @@ void PrintPlanned(const ReportScreen& report, bool json) {
 }
 
 void RunReconcile(const ReconcileOptions& o) {
+  // Before anything else: a run that cannot leave its report must not start.
+  EnsureWritableFolder(o.reportDir);
+  const ReportFile reportFile(o.reportDir);
+  if (!o.html.empty()) {
+    const std::filesystem::path page = std::filesystem::absolute(o.html);
+    EnsureWritableFolder(page.parent_path());
+    if (std::filesystem::exists(page) && ::access(page.c_str(), W_OK) != 0) {
+      throw std::runtime_error("the report page " + o.html + " cannot be written");
+    }
+  }
+
   HostContext ctx;
   ctx.connection = db::SqliteConnection::Open(o.db, o.user);
   ctx.user = o.user;
@@ -222,11 +237,6 @@ void RunReconcile(const ReconcileOptions& o) {
     return;
   }
 
-  ReportFile reportFile;
-  if (!o.reportDir.empty()) {
-    std::filesystem::create_directories(o.reportDir);
-    reportFile = ReportFile(o.reportDir);
-  }
   const DateRange range = PeriodRangeToDates(ctx, o.range, from, to, today);
 
   TerminalMessageBox messages(progress, o.yes);
@@ -236,9 +246,22 @@ void RunReconcile(const ReconcileOptions& o) {
                       INT_MAX);
   ReportScreenSink toReport(report);
   DifferencePrinter printer(ctx, o.json, o.registerCorrections);
+  ReportPageSink toPage(ticked);
   std::vector<ItemRunError> errors;
-  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer}, {}, &errors);
+  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer, &toPage}, {}, &errors);
   progress.Finish();
+  if (!o.html.empty()) {
+    ReportPageData page;
+    page.startPeriod = from;
+    page.endPeriod = to;
+    page.rangeKind = o.range;
+    page.range = range;
+    page.generated = CurrentDateTimeText();
+    LoadPageAccount(ctx, range, page);
+    toPage.SetErrors(errors);
+    page.items = std::move(toPage.Items());
+    WriteReportPage(o.html, BuildReportPage(page, ctx.CheckItems));
+  }
 
   std::ostream& ending = o.json ? std::cerr : std::cout;
   if (!o.json) {
@@ -250,6 +273,7 @@ void RunReconcile(const ReconcileOptions& o) {
               << "\n";
   }
   std::cerr << "report: " << reportFile.Path().string() << "\n";
+  if (!o.html.empty()) std::cerr << "page: " << o.html << "\n";
   if (printer.Count() == 0 && errors.empty()) {
     ending << kDataCorrect << "\n";
     ExitStatus() = kClean;
@@ -334,7 +358,11 @@ void AddReconcileCommand(CLI::App& app) {
                   "items to reconcile, e.g. 1-6 or 1,2,5 (1 存货账, 2 库存账, 3 单位商品账, "
                   "4 总账, 5 应收应付, 6 总账与存货账)");
   cmd->add_option("--report-dir", o->reportDir,
-                  "folder of Compare.txt and correction journals (default: the program's folder)");
+                  "folder of Compare.txt and correction journals, created when missing (default: "
+                  "the current folder)");
+  cmd->add_option("--html", o->html,
+                  "also write the report as one self-contained HTML page to this file: a chart of "
+                  "the differences per period and their tables, amounts rounded to the cent");
   cmd->add_flag("--json", o->json,
                 "one JSON object per difference on standard output (the closing line goes to "
                 "standard error)");

@@ -5,7 +5,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <stdexcept>
 #include <system_error>
 
 namespace tallyvet {
@@ -50,6 +53,52 @@ std::string CurrentDateTimeText(const char* format) {
   // strftime leaves the buffer undefined when the result does not fit.
   if (std::strftime(text, sizeof text, format, &local) == 0) return {};
   return text;
+}
+
+namespace {
+
+// Creates and removes a fresh file in `folder`; the reason it could not, or empty.
+std::string ProbeFolder(const std::filesystem::path& folder) {
+  std::string probe = (folder / ".tallyvet-write-test.XXXXXX").string();
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return {};
+}
+
+}  // namespace
+
+bool CanWriteInto(const std::filesystem::path& folder) {
+  return ProbeFolder(folder).empty();
+}
+
+void EnsureWritableFolder(const std::filesystem::path& folder) {
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  std::string why = error ? error.message() : ProbeFolder(folder);
+  if (!why.empty()) {
+    throw std::runtime_error("the report folder " + folder.string() + " cannot be written: " + why);
+  }
+}
+
+ScreenReportFolder ChooseScreenReportFolder(
+    const std::filesystem::path& componentFolder, const char* xdgStateHome, const char* home,
+    const std::function<bool(const std::filesystem::path&)>& canWrite) {
+  if (canWrite(componentFolder)) return {componentFolder, true};
+  std::filesystem::path state;
+  // The base directory specification ignores a relative XDG_STATE_HOME.
+  if (xdgStateHome != nullptr && xdgStateHome[0] == '/') {
+    state = xdgStateHome;
+  } else if (home != nullptr && home[0] != '\0') {
+    state = std::filesystem::path(home) / ".local" / "state";
+  } else {
+    throw std::runtime_error("the component's folder " + componentFolder.string() +
+                             " cannot be written and neither XDG_STATE_HOME nor HOME is set");
+  }
+  const std::filesystem::path folder = state / "tallyvet";
+  EnsureWritableFolder(folder);
+  return {folder, false};
 }
 
 ReportFile::ReportFile() : folder_(ProgramFolder()) {}

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,29 @@ std::filesystem::path ProgramFolder();
 // The current local date and time written with the strftime `format` (at most 31 bytes of
 // result); by default "yyyy-mm-dd hh:mm:ss", the form the banner shows.
 std::string CurrentDateTimeText(const char* format = "%Y-%m-%d %H:%M:%S");
+
+// Whether a file can be created in `folder` now: one is created and removed again (permission
+// bits alone do not say it: a read-only mount, a full disk, another owner). False on any error.
+bool CanWriteInto(const std::filesystem::path& folder);
+
+// Makes `folder` ready to take reports before any work starts: creates it and its parents when
+// missing, then checks CanWriteInto. Throws std::runtime_error
+// "the report folder <folder> cannot be written: <reason>" otherwise.
+void EnsureWritableFolder(const std::filesystem::path& folder);
+
+// Where the screens keep their reports.
+struct ScreenReportFolder {
+  std::filesystem::path folder;
+  bool isComponentFolder = true;  // false: the user's own state folder, because the other is not
+};
+
+// The component's own folder when a file can be created in it (`canWrite`); otherwise
+// $XDG_STATE_HOME/tallyvet when `xdgStateHome` is an absolute path, else
+// $HOME/.local/state/tallyvet. The user's folder is made ready with EnsureWritableFolder.
+// Throws std::runtime_error when neither folder can be written, or no HOME is known.
+ScreenReportFolder ChooseScreenReportFolder(
+    const std::filesystem::path& componentFolder, const char* xdgStateHome, const char* home,
+    const std::function<bool(const std::filesystem::path&)>& canWrite = CanWriteInto);
 
 class ReportFile {
  public:

@@ -9,6 +9,16 @@ std::string ComboList::Text() const {
   return entries[static_cast<std::size_t>(selected)];
 }
 
+std::string ReportFolderNote(const ScreenReportFolder& reports, const char* home) {
+  if (reports.isComponentFolder) return {};
+  std::string shown = reports.folder.string();
+  const std::string homeText = home != nullptr ? std::string(home) : std::string();
+  if (!homeText.empty() && homeText != "/" && shown.starts_with(homeText + "/")) {
+    shown = "~" + shown.substr(homeText.size());
+  }
+  return "报告保存在：" + shown + "（程序文件夹不可写）";
+}
+
 CompareScreen::CompareScreen(HostContext& ctx, MessageBox& messages, ReportFile report, Hooks hooks,
                              std::function<CivilDate()> today)
     : ctx_(ctx),
@@ -96,6 +106,7 @@ bool CompareScreen::RunSelectedItems() {
     std::array<bool, 6> ticked{};
     for (std::size_t i = 0; i < chk_.size(); ++i) ticked[i] = chk_[i].value != 0;
     ReportScreenSink toReport(*reportScreen_);
+    ReportPageSink toPage(ticked);
     ItemHooks colours{[this](int index) {
                         chk_[static_cast<std::size_t>(index)].foreColor = 255;
                         Refresh();
@@ -105,7 +116,17 @@ bool CompareScreen::RunSelectedItems() {
                         Refresh();
                       }};
     const bool differences =
-        RunItems(ctx_, *this, report_, ticked, range, {&toReport}, colours, &lastErrors_);
+        RunItems(ctx_, *this, report_, ticked, range, {&toReport, &toPage}, colours, &lastErrors_);
+    ReportPageData page;
+    page.startPeriod = cbo_[0].Text();
+    page.endPeriod = cbo_[1].Text();
+    page.rangeKind = cbo_[2].Text();
+    page.range = range;
+    page.generated = CurrentDateTimeText();
+    LoadPageAccount(ctx_, range, page);
+    toPage.SetErrors(lastErrors_);
+    page.items = std::move(toPage.Items());
+    reportScreen_->SetPage(std::move(page));
     EndRun();
     return differences;
   } catch (...) {

@@ -54,6 +54,11 @@ struct CommandButton {
   bool enabled = true;
 };
 
+// What the launcher says about where its reports go: empty when they are in the component's own
+// folder; otherwise "报告保存在：" and the user's folder (the home folder written "~"), with the
+// reason.
+std::string ReportFolderNote(const ScreenReportFolder& reports, const char* home);
+
 class CompareScreen final : public ProgressScreen {
  public:
   static constexpr std::string_view kCaption = "对账";

@@ -12,8 +12,8 @@ namespace tallyvet {
 
 namespace {
 
-constexpr std::array<std::string_view, 4> kButtonCaptions = {"重新登记汇总数", "查看单据明细",
-                                                             "退出", "全选"};
+constexpr std::array<std::string_view, 5> kButtonCaptions = {"重新登记汇总数", "查看单据明细",
+                                                             "退出", "全选", "查看图表报告"};
 
 double NumberIn(const std::string& text) {
   return db::Value(text).AsDouble();
@@ -131,7 +131,7 @@ void ReportScreen::Option1Click(int index) {
   const bool summary = index == 0;
   grdDiff_.Visible = !summary;
   grdTotal_.Visible = summary;
-  enabled_ = {!summary, !summary, true, !summary};
+  enabled_ = {!summary, !summary, true, !summary, true};
   Refresh();
 }
 
@@ -140,7 +140,20 @@ std::string ReportScreen::CmdRptCaption(int index) const {
 }
 
 bool ReportScreen::CmdRptEnabled(int index) const {
-  return enabled_.at(static_cast<std::size_t>(index));
+  return enabled_.at(static_cast<std::size_t>(index)) && (index != 4 || page_.has_value());
+}
+
+void ReportScreen::SetPage(ReportPageData page) {
+  page_ = std::move(page);
+  Refresh();
+}
+
+std::filesystem::path ReportScreen::ShowReportPage() {
+  if (!page_) throw std::logic_error("the report screen has no page yet");
+  const std::filesystem::path file = reportFolder_ / "Compare.html";
+  WriteReportPage(file, BuildReportPage(*page_, ctx_.CheckItems));
+  if (hooks_.openPage) hooks_.openPage(file);
+  return file;
 }
 
 void ReportScreen::CmdRptClick(int index) {
@@ -159,6 +172,9 @@ void ReportScreen::CmdRptClick(int index) {
         break;
       case 3:
         SelectAll();
+        break;
+      case 4:
+        ShowReportPage();
         break;
       default:
         break;

@@ -13,7 +13,9 @@
 //    is written into its ledger (UPDATE, else INSERT), journalled beside the report; a row that
 //    cannot be registered keeps "错误" and the loop goes on; a closing message says how it went;
 //  - "查看单据明细" (ShowDocumentDetail): the documents behind the selected row in a detail list;
-//  - "退出": the unload hook.
+//  - "退出": the unload hook;
+//  - "查看图表报告" (ShowReportPage): the run's report page written as Compare.html beside the
+//    report and handed to the openPage hook; enabled in both views once the run has set the page.
 // Nothing here touches Qt; the view reads the grids, labels and button states and forwards events.
 #pragma once
 
@@ -22,6 +24,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +33,7 @@
 #include "reconcile_ui/corrections.h"
 #include "reconcile_ui/detail_list_screen.h"
 #include "reconcile_ui/grid.h"
+#include "reconcile_ui/report_page.h"
 #include "shell/host_context.h"
 #include "shell/message_box.h"
 
@@ -82,6 +86,7 @@ class ReportScreen {
     std::function<void()> refresh;
     std::function<void(DetailListScreen&)> showDetailList;
     std::function<void()> unload;
+    std::function<void(const std::filesystem::path&)> openPage;  // show the page, no wait
   };
 
   // Loads the screen. `reportFolder` is where registrations leave their journal (the folder of
@@ -99,11 +104,18 @@ class ReportScreen {
                    double dblTotalAmount, double dblListAmount, int tbl, int rows, int col,
                    const std::string& condition, const std::string& strFieldName);
 
+  // The run's report page, for "查看图表报告".
+  void SetPage(ReportPageData page);
+  // ShowReportPage (button 4): writes the page to Compare.html in the report folder and hands the
+  // file to the openPage hook; returns it. Requires SetPage. Throws std::system_error when the
+  // file cannot be written.
+  std::filesystem::path ShowReportPage();
+
   // Option1(index) clicked: 0 "显示汇总数", 1 "显示明细数".
   void Option1Click(int index);
   int SelectedOption() const { return option_; }
-  // cmdRpt(index) clicked. A disabled button does nothing. Errors of the database or the journal
-  // are shown in a message box (the screen's caption, error icon), never thrown.
+  // cmdRpt(index) clicked (0 to 4). A disabled button does nothing. Errors of the database or the
+  // journal are shown in a message box (the screen's caption, error icon), never thrown.
   void CmdRptClick(int index);
   // A click on cell (row, col) of grdDiff: selects a data row; on column 9 of a markable row,
   // toggles its mark.
@@ -151,7 +163,8 @@ class ReportScreen {
   std::string lblUser_;
   std::string lblDate_;
   int option_ = 1;
-  std::array<bool, 4> enabled_{true, true, true, true};
+  std::array<bool, 5> enabled_{true, true, true, true, true};
+  std::optional<ReportPageData> page_;
   std::int32_t detailRowCounter_ = 1;
   std::int32_t summaryRowCounter_ = 1;
   std::unique_ptr<DetailListScreen> detail_;

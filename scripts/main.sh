@@ -29,5 +29,6 @@ run "$tv" check-receipts --db "$out/sample.db" --user SAMPLE
 echo "== ledger reconciliation, from the opening balances to the latest period =="
 latest=$(sqlite3 "$out/sample.db" \
   "SELECT intYear || '.' || printf('%02d', bytPeriod) FROM AccountPeriod ORDER BY intYear DESC, bytPeriod DESC LIMIT 1")
-run "$tv" reconcile --db "$out/sample.db" --user SAMPLE --report-dir "$out" --from 期初 --to "$latest"
-echo "Report: $out/Compare.txt (GBK text)"
+run "$tv" reconcile --db "$out/sample.db" --user SAMPLE --report-dir "$out" --from 期初 --to "$latest" \
+  --html "$out/report.html"
+echo "Report: $out/Compare.txt (GBK text), $out/report.html (a page with charts)"

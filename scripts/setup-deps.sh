@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   qt6-base-dev fonts-noto-cjk
+  libxml2-dev chromium
+  dpkg-dev file
 )
 
 missing=()

@@ -124,13 +124,21 @@ CompareView::CompareView(HostContext& ctx, MessageBox& messages, ReportFile repo
   qt::Place(*progressBar_, 240, 5070, 7080, 240);
   progressBar_->setRange(0, 100);
   progressBar_->setTextVisible(false);
+  // Left of the buttons: where the reports go when that is not the component's folder.
+  lblReportFolder_ = new QLabel(qt::ToQt(options_.reportFolderNote), &d);
+  lblReportFolder_->setObjectName(QStringLiteral("lblReportFolder"));
+  lblReportFolder_->setTextFormat(Qt::PlainText);
+  lblReportFolder_->setWordWrap(true);
+  lblReportFolder_->setToolTip(lblReportFolder_->text());
+  qt::Place(*lblReportFolder_, 240, 4080, 3060, 510);
+  lblReportFolder_->setVisible(!options_.reportFolderNote.empty());
 
   CompareScreen::Hooks hooks;
   hooks.refresh = [this] {
     if (screen_) Sync();
   };
   hooks.showReport = [this](ReportScreen& report) {
-    ReportView view(report, messages_, options_.show, dialog_.get());
+    ReportView view(report, messages_, options_.show, dialog_.get(), options_.openPage);
     options_.show(view.Dialog());
   };
   hooks.openReport = [this](const std::filesystem::path& path) {

@@ -35,6 +35,11 @@ struct CompareViewOptions {
   std::function<void(const std::filesystem::path&)> openReport;
   // The current date, for the period selection and the "本日"/"本周" ranges.
   std::function<CivilDate()> today = LocalToday;
+  // Where the reports go when it is not the component's folder (ReportFolderNote); shown left of
+  // the buttons; empty: nothing shown.
+  std::string reportFolderNote;
+  // Shows the report page of a run ("查看图表报告" on the report screen), without waiting.
+  std::function<void(const std::filesystem::path&)> openPage;
 };
 
 class CompareView {
@@ -58,6 +63,7 @@ class CompareView {
   QGroupBox& Frame2(int index) { return *frame2_.at(static_cast<std::size_t>(index)); }
   QLabel& lblNotes() { return *lblNotes_; }
   QProgressBar& ProgressBar1() { return *progressBar_; }
+  QLabel& lblReportFolder() { return *lblReportFolder_; }
 
   // Shows the screen's whole state.
   void Sync();
@@ -73,6 +79,7 @@ class CompareView {
   std::array<QLabel*, 6> label1_{};
   std::array<QGroupBox*, 2> frame2_{};
   QLabel* lblNotes_ = nullptr;
+  QLabel* lblReportFolder_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
   std::unique_ptr<CompareScreen> screen_;
   bool syncing_ = false;  // widgets being set from the screen: their change signals are ours

@@ -21,11 +21,12 @@ constexpr int kClientHeight = 7200;
 struct Design {
   int left, top, width, height;
 };
-// cmdRpt by index: 0 "重新登记汇总数", 1 "查看单据明细", 2 "退出", 3 "全选".
-constexpr std::array<Design, 4> kButtons = {{{6360, 6600, 1755, 390},
+// cmdRpt by index: 0 "重新登记汇总数", 1 "查看单据明细", 2 "退出", 3 "全选", 4 "查看图表报告".
+constexpr std::array<Design, 5> kButtons = {{{6360, 6600, 1755, 390},
                                              {8220, 6600, 1635, 390},
                                              {9960, 6600, 1320, 390},
-                                             {5040, 6600, 1215, 390}}};
+                                             {5040, 6600, 1215, 390},
+                                             {3240, 6600, 1695, 390}}};
 // Option1 by index inside Frame1: 0 "显示汇总数", 1 "显示明细数".
 constexpr std::array<Design, 2> kOptions = {{{2100, 210, 1740, 300}, {180, 210, 1740, 300}}};
 constexpr std::array<const char*, 2> kOptionCaptions = {"显示汇总数", "显示明细数"};
@@ -33,7 +34,7 @@ constexpr std::array<const char*, 2> kOptionCaptions = {"显示汇总数", "显�
 }  // namespace
 
 ReportView::ReportView(ReportScreen& screen, MessageBox& messages, qt::ModalDisplay show,
-                       QWidget* owner)
+                       QWidget* owner, std::function<void(const std::filesystem::path&)> openPage)
     : screen_(screen), messages_(messages), show_(std::move(show)) {
   dialog_ = qt::MakeDialog(ReportScreen::kCaption, kClientWidth, kClientHeight, owner);
   QDialog& d = *dialog_;
@@ -102,7 +103,8 @@ ReportView::ReportView(ReportScreen& screen, MessageBox& messages, qt::ModalDisp
                                        [this] {
                                          closing_ = true;
                                          dialog_->done(QDialog::Rejected);
-                                       }});
+                                       },
+                                       std::move(openPage)});
   diff_->Sync();
   total_->Sync();
   Sync();

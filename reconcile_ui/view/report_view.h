@@ -1,13 +1,15 @@
 // frmReport in Qt ("对账报告"): the detail grid grdDiff and the summary grid grdTotal over the
 // ReportScreen's grids (one shown at a time), the two options of Frame1, the button group cmdRpt
-// (0 "重新登记汇总数", 1 "查看单据明细", 2 "退出", 3 "全选"), lblUser and lblDate. Clicks on the
-// grid's cells, the options, the buttons and the close box go to the screen; the screen's
-// refresh hook brings the widgets up to date; a detail list opens through the modal display.
-// Object names: "frmReport", "grdDiff", "grdTotal", "Frame1", "Option1(0)", "cmdRpt(2)",
+// (0 "重新登记汇总数", 1 "查看单据明细", 2 "退出", 3 "全选", 4 "查看图表报告"), lblUser and
+// lblDate. Clicks on the grid's cells, the options, the buttons and the close box go to the screen;
+// the screen's refresh hook brings the widgets up to date; a detail list opens through the modal
+// display. Object names: "frmReport", "grdDiff", "grdTotal", "Frame1", "Option1(0)", "cmdRpt(2)",
 // "lblUser", "lblDate".
 #pragma once
 
 #include <array>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "reconcile_ui/report_screen.h"
@@ -28,9 +30,10 @@ class ReportView {
  public:
   // Builds the dialog over `screen` and takes over its hooks. Requires a QApplication; `screen`
   // and `messages` outlive the view. `show` displays the detail list modally; `owner` may be
-  // null.
+  // null; `openPage` shows the report page file (unset: the page is written, not shown).
   ReportView(ReportScreen& screen, MessageBox& messages, qt::ModalDisplay show,
-             QWidget* owner = nullptr);
+             QWidget* owner = nullptr,
+             std::function<void(const std::filesystem::path&)> openPage = {});
   // Gives the screen's hooks back (empty) and deletes the dialog.
   ~ReportView();
   ReportView(const ReportView&) = delete;
@@ -56,7 +59,7 @@ class ReportView {
   std::unique_ptr<qt::GridTable> total_;
   QGroupBox* frame1_ = nullptr;
   std::array<QRadioButton*, 2> option1_{};
-  std::array<QPushButton*, 4> cmdRpt_{};
+  std::array<QPushButton*, 5> cmdRpt_{};
   QLabel* lblUser_ = nullptr;
   QLabel* lblDate_ = nullptr;
   int shownRow_ = 0;

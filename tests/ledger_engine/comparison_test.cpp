@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <stdexcept>
 #include <system_error>
 #include <tuple>
 
@@ -401,6 +402,76 @@ TEST(ReportFile, AppendsWithoutByteOrderMarkAndRotatesToTheFirstFreeBackup) {
   EXPECT_FALSE(std::filesystem::exists(dir / "Compare.txt"));
   EXPECT_EQ(ReadBytes(dir / "Compare.000"), text);
   EXPECT_EQ(ReadBytes(dir / "Compare.999"), "999");
+}
+
+TEST(ReportFolder, IsCreatedWhenMissingAndRefusedWhenNoFileCanBeMadeInIt) {
+  testing::TempDir dir;
+  EnsureWritableFolder(dir / "a" / "b");
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "a" / "b"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "a" / "b")) << "the probe file stays behind";
+  std::ofstream(dir / "file") << "x";
+  // A folder that cannot exist, and one no user may create files in (even root: /proc).
+  for (const std::filesystem::path& bad :
+       {dir / "file" / "reports", std::filesystem::path("/proc")}) {
+    EXPECT_FALSE(CanWriteInto(bad)) << bad;
+    try {
+      EnsureWritableFolder(bad);
+      ADD_FAILURE() << bad << " accepted";
+    } catch (const std::runtime_error& e) {
+      EXPECT_NE(
+          std::string(e.what()).find("the report folder " + bad.string() + " cannot be written: "),
+          std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+TEST(ReportFolder, ScreensUseTheComponentsFolderElseTheUsersStateFolder) {
+  testing::TempDir dir;
+  const std::filesystem::path component = dir / "lib";
+  const std::string state = (dir / "state").string();
+  const std::string home = (dir / "home").string();
+  struct Case {
+    bool componentWritable;
+    const char* xdgStateHome;
+    const char* home;
+    std::filesystem::path expected;  // empty: refused
+  };
+  const Case cases[] = {
+      {true, state.c_str(), home.c_str(), component},
+      {false, state.c_str(), home.c_str(), dir / "state" / "tallyvet"},
+      {false, nullptr, home.c_str(), dir / "home" / ".local" / "state" / "tallyvet"},
+      // A relative XDG_STATE_HOME is to be ignored.
+      {false, "relative/state", home.c_str(), dir / "home" / ".local" / "state" / "tallyvet"},
+      {false, "", home.c_str(), dir / "home" / ".local" / "state" / "tallyvet"},
+      {false, nullptr, nullptr, {}},
+      {false, nullptr, "", {}},
+  };
+  for (const Case& c : cases) {
+    const auto canWrite = [&](const std::filesystem::path& folder) {
+      return folder == component ? c.componentWritable : CanWriteInto(folder);
+    };
+    SCOPED_TRACE(std::string(c.xdgStateHome ? c.xdgStateHome : "(unset)") + " " +
+                 (c.home ? c.home : "(unset)"));
+    if (c.expected.empty()) {
+      EXPECT_THROW(ChooseScreenReportFolder(component, c.xdgStateHome, c.home, canWrite),
+                   std::runtime_error);
+      continue;
+    }
+    const ScreenReportFolder chosen =
+        ChooseScreenReportFolder(component, c.xdgStateHome, c.home, canWrite);
+    EXPECT_EQ(chosen.folder, c.expected);
+    EXPECT_EQ(chosen.isComponentFolder, c.componentWritable);
+    if (!chosen.isComponentFolder) {
+      EXPECT_TRUE(std::filesystem::is_directory(c.expected));
+    }
+  }
+  // The state folder cannot be made: a clear error, not a report lost later.
+  std::ofstream(dir / "blocked") << "x";
+  const std::string blocked = (dir / "blocked").string();
+  EXPECT_THROW(ChooseScreenReportFolder(component, blocked.c_str(), nullptr,
+                                        [](const std::filesystem::path&) { return false; }),
+               std::runtime_error);
 }
 
 }  // namespace

@@ -184,5 +184,16 @@ TEST(LauncherRun, ErrorBeforeTheItemsIsShownAndScreenStaysUsable) {
   EXPECT_TRUE(s.cmdSel(0).caption == "开始对账" && s.Height() == 5070 && !s.Hourglass());
 }
 
+TEST(LauncherReportFolder, SaysWhereReportsGoOnlyWhenItIsTheUsersFolder) {
+  EXPECT_EQ(ReportFolderNote({"/opt/tallyvet/lib", true}, "/home/ann"), "");
+  EXPECT_EQ(ReportFolderNote({"/home/ann/.local/state/tallyvet", false}, "/home/ann"),
+            "报告保存在：~/.local/state/tallyvet（程序文件夹不可写）");
+  // Only a whole leading folder is written "~".
+  EXPECT_EQ(ReportFolderNote({"/home/anne/state/tallyvet", false}, "/home/ann"),
+            "报告保存在：/home/anne/state/tallyvet（程序文件夹不可写）");
+  EXPECT_EQ(ReportFolderNote({"/var/state/tallyvet", false}, nullptr),
+            "报告保存在：/var/state/tallyvet（程序文件夹不可写）");
+}
+
 }  // namespace
 }  // namespace tallyvet

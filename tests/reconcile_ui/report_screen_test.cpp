@@ -295,5 +295,36 @@ TEST(DocumentDetailSql, PrefixesEverySelectAndAddsTheRowsCondition) {
   }
 }
 
+// "查看图表报告": nothing to show before the run has set its page; then the page is written beside
+// the report and shown; a folder that cannot take it is said, not thrown out of the event.
+TEST(ReportScreenPage, WaitsForTheRunsPageThenWritesItBesideTheReport) {
+  Report r;
+  std::vector<std::filesystem::path> shown;
+  ReportScreen::Hooks hooks;
+  hooks.openPage = [&](const std::filesystem::path& p) { shown.push_back(p); };
+  r.screen.SetHooks(hooks);
+  EXPECT_EQ(r.screen.CmdRptCaption(4), "查看图表报告");
+  EXPECT_FALSE(r.screen.CmdRptEnabled(4));
+  r.screen.CmdRptClick(4);
+  EXPECT_TRUE(shown.empty());
+
+  ReportPageData page;
+  page.owner = "demo";
+  page.items = {PageItem{1, {}, {}}};
+  r.screen.SetPage(page);
+  r.screen.Option1Click(0);  // the summary view keeps it
+  ASSERT_TRUE(r.screen.CmdRptEnabled(4));
+  r.screen.CmdRptClick(4);
+  ASSERT_EQ(shown, std::vector<std::filesystem::path>{r.set.dir / "Compare.html"});
+  EXPECT_NE(FileText(shown[0]).find("<span class=\"ok\">一致</span>"), std::string::npos);
+
+  ReportScreen elsewhere(r.set.ctx, r.messages, r.set.dir / "missing" / "folder", LauncherTexts{});
+  elsewhere.SetPage(page);
+  elsewhere.CmdRptClick(4);
+  ASSERT_FALSE(r.messages.said.empty());
+  EXPECT_NE(r.messages.said.back().find("cannot write the report page"), std::string::npos)
+      << r.messages.said.back();
+}
+
 }  // namespace
 }  // namespace tallyvet

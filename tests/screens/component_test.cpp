@@ -4,8 +4,8 @@
 
 #include <QProcess>
 
+#include "component/component.h"
 #include "screen_script.h"
-#include "shell/component/component.h"
 #include "shell/notepad/gbk_text.h"
 
 namespace tallyvet::screens_test {
@@ -69,10 +69,10 @@ TEST_F(ScreenTest, HostStandInExplainsWhatIsMissing) {
             std::string::npos);
   // The program alone, without the component beside it.
   std::filesystem::copy_file(TALLYVET_PROGRAM_FILE, sample.dir / "tallyvet");
-  EXPECT_NE(gui(sample.dir / "tallyvet", "Tallyvet.NewCheckBook")
-                .find("cannot load the component library " +
-                      (sample.dir / "libtallyvet_component.so").string()),
-            std::string::npos);
+  EXPECT_NE(
+      gui(sample.dir / "tallyvet", "Tallyvet.NewCheckBook")
+          .find("cannot find libtallyvet_component.so (looked in " + sample.dir.path().string()),
+      std::string::npos);
 }
 
 TEST(ReportViewer, ReadsGbkBackAndMarksWhatIsNotGbk) {

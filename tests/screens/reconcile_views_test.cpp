@@ -37,7 +37,7 @@ struct Screen {
   std::string ReportState() {
     std::string state = Control(d, "grdDiff").isVisible() ? "detail " : "";
     if (Control(d, "grdTotal").isVisible()) state += "summary ";
-    for (int i = 0; i < 4; ++i) state += Rpt(i).isEnabled() ? std::to_string(i) : "";
+    for (int i = 0; i < 5; ++i) state += Rpt(i).isEnabled() ? std::to_string(i) : "";
     return state;
   }
   // Every period of the year, every item ticked, started.
@@ -56,13 +56,17 @@ class ReconcileScreens : public ScreenTest {
   void Run(SampleAccountSet& sample) {
     const CompareViewOptions options{
         display.Display(), [this](const std::filesystem::path& path) { opened.push_back(path); },
-        [] { return std::chrono::year{2025} / 6 / 15; }};
+        [] { return std::chrono::year{2025} / 6 / 15; },
+        // As an installed component run by a user who cannot write its folder.
+        ReportFolderNote({sample.dir.path(), false}, sample.dir.path().parent_path().c_str()),
+        [this](const std::filesystem::path& page) { pages.push_back(page); }};
     RunCompare(sample.ctx, messages, ReportFile(sample.dir.path()), options);
     EXPECT_EQ(display.Pending(), 0u);
   }
   ScriptedMessages messages;
   ScriptedDisplay display;
   std::vector<std::filesystem::path> opened;  // what "查看对账报告" opened
+  std::vector<std::filesystem::path> pages;   // what "查看图表报告" showed
 };
 
 int ItemOf(const GridView& grid, int row) {
@@ -168,13 +172,19 @@ TEST_F(ReconcileScreens, FaultedRunEndsOnTheReportScreenWithMarksDetailRegistrat
               ASSERT_EQ(diff.Rows(), planted);
               for (int col = 0; col <= 3; ++col) EXPECT_TRUE(diff.view.isColumnHidden(col)) << col;
               EXPECT_EQ(diff.Header(4) + "|" + diff.Header(9), "明细项目|调整");
-              EXPECT_EQ(s.ReportState(), "detail 0123");
-              s.Click("Option1", 0);  // the summary view: only "退出" acts
+              EXPECT_EQ(s.ReportState(), "detail 01234");
+              s.Click("Option1", 0);  // the summary view: only "退出" and the page act
               Screenshot(d, "frmReport-summary");
-              EXPECT_EQ(s.ReportState(), "summary 2");
+              EXPECT_EQ(s.ReportState(), "summary 24");
+              s.Rpt(4).click();  // the run's page, written beside the report and shown
+              ASSERT_EQ(pages.size(), 1u);
+              EXPECT_EQ(pages[0], sample.dir / "Compare.html");
+              std::ifstream page(pages[0]);
+              const std::string html{std::istreambuf_iterator<char>(page), {}};
+              EXPECT_NE(html.find("id=\"chart-1\""), std::string::npos);
               EXPECT_EQ(GridView::Of(d, "grdTotal").Cell(1, 4), "检查存货账");
               s.Click("Option1", 1);
-              EXPECT_EQ(s.ReportState(), "detail 0123");
+              EXPECT_EQ(s.ReportState(), "detail 01234");
 
               // Marks: a click on column 9 of a markable row toggles it; elsewhere nothing.
               const int first = RowWhere(diff, [&](int r) { return ItemOf(diff, r) == 1; });

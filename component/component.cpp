@@ -1,10 +1,12 @@
 // The two public classes and their RUN, behind the C interface of component.h.
-#include "shell/component/component.h"
+#include "component/component.h"
 
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QProcess>
+#include <QUrl>
 
 #include <cstdlib>
 #include <cstring>
@@ -36,8 +38,6 @@ struct Instance {
 
 int g_instances = 0;
 int g_runs = 0;
-
-const char* const kViewerName = "tallyvet-notepad";
 
 // The folder this library was loaded from.
 std::filesystem::path ComponentFolder() {
@@ -84,11 +84,18 @@ int Fail(const std::string& why, char* error, size_t errorSize) {
 // "查看对账报告": the report in the viewer beside the component; the launcher does not wait.
 void OpenReport(tallyvet::MessageBox& messages, const std::filesystem::path& folder,
                 const std::filesystem::path& report) {
-  const std::filesystem::path viewer = folder / kViewerName;
+  const std::filesystem::path viewer = folder / TALLYVET_VIEWER_PROGRAM;
   if (!QProcess::startDetached(QString::fromStdString(viewer.string()),
                                {QString::fromStdString(report.string())})) {
     messages.Show("无法打开对账报告: " + viewer.string() + " " + report.string(), "对账",
                   tallyvet::MessageIcon::Error);
+  }
+}
+
+// "查看图表报告": the page in the desktop's browser; the report screen does not wait.
+void OpenPage(tallyvet::MessageBox& messages, const std::filesystem::path& page) {
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())))) {
+    messages.Show("无法打开图表报告: " + page.string(), "对账报告", tallyvet::MessageIcon::Error);
   }
 }
 
@@ -116,11 +123,19 @@ int Run(TallyvetObject* self, void* base, const char* strUser, char* error, size
       tallyvet::receipt_audit::RunCheckActivity(ctx, messages, tallyvet::qt::ExecModal);
     } else {
       const std::filesystem::path folder = ComponentFolder();
+      // Installed, the component's folder is usually not the user's to write: the reports then
+      // go to the user's state folder, and the launcher says where.
+      const tallyvet::ScreenReportFolder reports = tallyvet::ChooseScreenReportFolder(
+          folder, std::getenv("XDG_STATE_HOME"), std::getenv("HOME"));
       tallyvet::CompareViewOptions options;
       options.openReport = [&messages, folder](const std::filesystem::path& report) {
         OpenReport(messages, folder, report);
       };
-      tallyvet::RunCompare(ctx, messages, tallyvet::ReportFile(folder), options);
+      options.openPage = [&messages](const std::filesystem::path& page) {
+        OpenPage(messages, page);
+      };
+      options.reportFolderNote = tallyvet::ReportFolderNote(reports, std::getenv("HOME"));
+      tallyvet::RunCompare(ctx, messages, tallyvet::ReportFile(reports.folder), options);
     }
     return 0;
   } catch (const std::exception& e) {

@@ -11,8 +11,8 @@
  *
  * Threads: every call on the thread that runs (or will run) the Qt user interface.
  */
-#ifndef TALLYVET_SHELL_COMPONENT_COMPONENT_H_
-#define TALLYVET_SHELL_COMPONENT_COMPONENT_H_
+#ifndef TALLYVET_COMPONENT_COMPONENT_H_
+#define TALLYVET_COMPONENT_COMPONENT_H_
 
 #include <stddef.h>
 
@@ -22,6 +22,8 @@ extern "C" {
 
 #define TALLYVET_COMPONENT_LIBRARY "libtallyvet_component.so"
 #define TALLYVET_COMPONENT_ABI 1
+/* The report viewer the launcher starts, in the component library's own folder. */
+#define TALLYVET_VIEWER_PROGRAM "tallyvet-notepad"
 
 #define TALLYVET_CLSID_NEW_CHECK_RECEIPT "{6D3F1A52-9C4E-4B71-A0D8-2E5B7C91F304}"
 #define TALLYVET_CLSID_NEW_CHECK_BOOK "{B8E27C04-3F59-4D16-9E2A-71C4D05A8B63}"
@@ -71,4 +73,4 @@ typedef int (*TallyvetAbiVersionFn)(void);
 }
 #endif
 
-#endif /* TALLYVET_SHELL_COMPONENT_COMPONENT_H_ */
+#endif /* TALLYVET_COMPONENT_COMPONENT_H_ */
