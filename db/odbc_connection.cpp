@@ -174,8 +174,13 @@ Binding BindingOf(OdbcDialect dialect, SQLSMALLINT sql_type, SQLULEN size, SQLSM
   return Binding::kDouble;
 }
 
-// The largest text a bound buffer takes; a longer value is an error, never cut short.
-constexpr SQLLEN kMaxText = 64 * 1024;
+// Drivers copy a text into its bound buffer padded to the buffer's full width (the SQLite driver
+// with strncpy), so buffers are kept to what their texts need. A column whose size the driver
+// states as a real limit gets that many bytes, up to kMaxText; any other gets kShortText (or
+// kNumberText for SQLite's numbers), and a longer value is then read whole with SQLGetData.
+constexpr SQLULEN kMaxText = 64 * 1024;
+constexpr SQLLEN kShortText = 512;
+constexpr SQLLEN kNumberText = 40;
 // Bound buffers of one block, at most; rows per block follow from a row's width.
 constexpr std::size_t kBlockBytes = 4u << 20;
 constexpr SQLULEN kMinBlockRows = 16;
@@ -183,7 +188,8 @@ constexpr SQLULEN kMaxBlockRows = 1024;
 
 struct BoundColumn {
   Binding binding = Binding::kText;
-  SQLLEN width = 0;  // bytes per row
+  SQLLEN width = 0;     // bytes per row
+  bool bounded = true;  // no value can be longer than the width
   std::unique_ptr<char[]> data;
   std::unique_ptr<SQLLEN[]> length;
 };
@@ -206,7 +212,9 @@ void WriteNumberText(RowWriter& row, std::string_view v) {
 // The rows of an executed statement, fetched a block at a time into bound buffers.
 class OdbcRows final : public RowSource {
  public:
-  OdbcRows(std::unique_ptr<Statement> stmt, OdbcDialect dialect, std::string sql)
+  // `getdata_bound`: the driver reads a bound column again with SQLGetData (SQL_GD_BOUND).
+  OdbcRows(std::unique_ptr<Statement> stmt, OdbcDialect dialect, bool getdata_bound,
+           std::string sql)
       : stmt_(std::move(stmt)), sql_(std::move(sql)) {
     SQLHSTMT h = stmt_->get();
     SQLSMALLINT count = 0;
@@ -216,6 +224,7 @@ class OdbcRows final : public RowSource {
       return;
     }
     std::size_t row_width = 0;
+    bool all_bounded = true;
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(count); ++c) {
       SQLSMALLINT sql_type = 0, digits = 0, nullable = 0;
       SQLULEN size = 0;
@@ -226,17 +235,24 @@ class OdbcRows final : public RowSource {
       b.binding = BindingOf(dialect, sql_type, size, digits);
       if (b.binding == Binding::kInteger || b.binding == Binding::kDouble) {
         b.width = 8;
-      } else {
+      } else if (dialect != OdbcDialect::kSqlite && size > 0 && size <= kMaxText / 4) {
         // A character column's size counts characters; UTF-8 takes up to four bytes for one.
-        // SQLite holds no column to its declared size, so its texts get the full buffer.
-        const bool bounded = dialect != OdbcDialect::kSqlite && size > 0 &&
-                             size <= static_cast<SQLULEN>(kMaxText / 4);
-        b.width = (bounded ? static_cast<SQLLEN>(size) * 4 : kMaxText) + 1;
+        b.width = static_cast<SQLLEN>(size) * 4 + 1;
+      } else {
+        // SQLite holds no column to its declared size, and some types have none.
+        b.bounded = false;
+        b.width = (b.binding == Binding::kNumberText ? kNumberText : kShortText) + 1;
+        if (!getdata_bound) b.width = static_cast<SQLLEN>(kMaxText) + 1;
       }
+      all_bounded = all_bounded && b.bounded;
       row_width += static_cast<std::size_t>(b.width) + sizeof(SQLLEN);
       bound_.push_back(std::move(b));
     }
-    block_rows_ = std::clamp<SQLULEN>(kBlockBytes / row_width, kMinBlockRows, kMaxBlockRows);
+    // SQLGetData reads a row of a block only after positioning on it, which drivers do not all
+    // do right: a statement with a value that may not fit is fetched a row at a time.
+    read_long_ = !all_bounded && getdata_bound;
+    block_rows_ =
+        read_long_ ? 1 : std::clamp<SQLULEN>(kBlockBytes / row_width, kMinBlockRows, kMaxBlockRows);
     Attribute(SQL_ATTR_ROW_BIND_TYPE, SQL_BIND_BY_COLUMN);
     Attribute(SQL_ATTR_ROW_ARRAY_SIZE, block_rows_);
     status_ = std::make_unique<SQLUSMALLINT[]>(block_rows_);
@@ -279,8 +295,13 @@ class OdbcRows final : public RowSource {
           break;
         case Binding::kText:
         case Binding::kNumberText: {
-          if (n == SQL_NO_TOTAL || n >= b.width) TooLong(i);
-          const std::string_view v(p, static_cast<std::size_t>(n));
+          std::string whole;
+          std::string_view v(p, static_cast<std::size_t>(n));
+          if (n == SQL_NO_TOTAL || n >= b.width) {
+            if (!read_long_) TooLong(i);
+            whole = ReadWhole(i, n);
+            v = whole;
+          }
           if (b.binding == Binding::kText) {
             row.Text(v);
           } else {
@@ -342,6 +363,27 @@ class OdbcRows final : public RowSource {
     return fetched_ > 0;
   }
 
+  // The whole value of a column of the current row, `length` bytes long (or SQL_NO_TOTAL),
+  // read again from its start.
+  std::string ReadWhole(std::size_t column, SQLLEN length) const {
+    std::string value;
+    std::vector<char> chunk(length == SQL_NO_TOTAL ? static_cast<std::size_t>(kMaxText)
+                                                   : static_cast<std::size_t>(length) + 1);
+    for (;;) {
+      SQLLEN got = 0;
+      const SQLRETURN rc =
+          SQLGetData(stmt_->get(), static_cast<SQLUSMALLINT>(column + 1), SQL_C_CHAR, chunk.data(),
+                     static_cast<SQLLEN>(chunk.size()), &got);
+      if (rc == SQL_NO_DATA) break;
+      stmt_->Check(rc, sql_);
+      if (got == SQL_NULL_DATA) break;
+      const bool partial = got == SQL_NO_TOTAL || got >= static_cast<SQLLEN>(chunk.size());
+      value.append(chunk.data(), partial ? chunk.size() - 1 : static_cast<std::size_t>(got));
+      if (!partial) break;
+    }
+    return value;
+  }
+
   [[noreturn]] void TooLong(std::size_t column) const {
     throw Error("a text in column " + columns_[column].name + " is longer than " +
                     std::to_string(bound_[column].width - 1) + " bytes, more than a fetch holds",
@@ -353,6 +395,7 @@ class OdbcRows final : public RowSource {
   std::vector<ColumnInfo> columns_;
   std::vector<BoundColumn> bound_;
   SQLULEN block_rows_ = 1;
+  bool read_long_ = false;  // a row at a time; values longer than their buffer read whole
   std::unique_ptr<SQLUSMALLINT[]> status_;
   SQLULEN fetched_ = 0;
   SQLULEN next_ = 0;
@@ -434,12 +477,18 @@ void OdbcConnection::Connect() {
     Fail(SQL_HANDLE_DBC, link->dbc, link.get(), {});
   }
   const std::string dbms(reinterpret_cast<const char*>(name));
+  SQLUINTEGER getdata = 0;
+  if (!SQL_SUCCEEDED(
+          SQLGetInfo(link->dbc, SQL_GETDATA_EXTENSIONS, &getdata, sizeof getdata, nullptr))) {
+    Fail(SQL_HANDLE_DBC, link->dbc, link.get(), {});
+  }
   const OdbcDialect dialect = DialectOf(dbms);
 
   const std::shared_ptr<Link> previous = std::move(link_);
   link_ = std::move(link);
   dialect_ = dialect;
   dbms_name_ = dbms;
+  getdata_bound_ = (getdata & SQL_GD_BOUND) != 0;
   if (dialect_ != OdbcDialect::kSqlite) return;
   try {
     OpenResultset("SELECT NVL(NULL, 1), DECODE(1, 1, 2), LPAD('a', 2), RPAD('a', 2)")->Close();
@@ -466,7 +515,7 @@ std::string OdbcConnection::Translate(const std::string& sql) const {
 std::unique_ptr<Recordset> OdbcConnection::OpenResultset(const std::string& sql, int, int) {
   auto stmt = std::make_unique<Statement>(link_, query_timeout_, sql);
   stmt->ExecDirect(Translate(sql), sql);
-  auto rows = std::make_unique<OdbcRows>(std::move(stmt), dialect_, sql);
+  auto rows = std::make_unique<OdbcRows>(std::move(stmt), dialect_, getdata_bound_, sql);
   return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
 }
 

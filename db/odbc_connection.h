@@ -11,7 +11,9 @@
 //
 // Results are fetched in blocks of rows into bound column buffers and written from there into the
 // recordset's row store, so a recordset keeps the embedded contract: MoveFirst replays, rows past
-// the memory bound spill to a file, types 200/129/3/5/131, nulls as nulls.
+// the memory bound spill to a file, types 200/129/3/5/131, nulls as nulls. A result with a text
+// whose length the driver does not bound (every SQLite text) is fetched a row at a time instead,
+// so that a text longer than its buffer can be read whole.
 //
 // Every failure throws OdbcError: the SQLSTATE, the driver's own message and the statement.
 // A failure whose SQLSTATE says the link is gone (class 08) marks the connection lost; Reopen()
@@ -120,6 +122,7 @@ class OdbcConnection final : public Connection {
   std::shared_ptr<Link> link_;
   OdbcDialect dialect_ = OdbcDialect::kOracle;
   std::string dbms_name_;
+  bool getdata_bound_ = false;  // the driver reads a bound column again (SQL_GD_BOUND)
   std::chrono::seconds query_timeout_{0};
   std::int64_t rows_affected_ = 0;
 };
