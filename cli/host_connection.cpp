@@ -29,8 +29,10 @@ std::string ConnectFailure(const db::OdbcError& e) {
   }
 }
 
-std::string LinkLostFailure(const std::string& message) {
-  return "the connection to the database was lost: " + message + "; nothing was written";
+// `uncommitted`: the job's writes were all in the transaction the lost link took with it.
+std::string LinkLostFailure(const std::string& message, bool uncommitted) {
+  return "the connection to the database was lost: " + message +
+         (uncommitted ? "; nothing was written" : "");
 }
 
 void CheckAccountSet(db::Connection& conn, const db::OdbcConnection* odbc) {
@@ -39,7 +41,7 @@ void CheckAccountSet(db::Connection& conn, const db::OdbcConnection* odbc) {
       conn.OpenResultset(std::string("SELECT COUNT(*) FROM ") + table + " WHERE 1=0", 3)->Close();
     } catch (const db::Error& e) {
       if (odbc != nullptr && odbc->LinkLost())
-        throw std::runtime_error(LinkLostFailure(e.message()));
+        throw std::runtime_error(LinkLostFailure(e.message(), true));
       throw std::runtime_error("the database holds no account set (table " + std::string(table) +
                                "): " + e.message());
     }
@@ -91,7 +93,7 @@ HostConnection::~HostConnection() {
 
 void HostConnection::Finish(bool succeeded) {
   if (odbc_ != nullptr && odbc_->LinkLost()) {
-    throw std::runtime_error(LinkLostFailure(odbc_->LinkLostError()));
+    throw std::runtime_error(LinkLostFailure(odbc_->LinkLostError(), transaction_));
   }
   if (!transaction_) return;
   if (!succeeded) {

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "db/sql_translate.h"
@@ -443,7 +444,10 @@ std::unique_ptr<OdbcConnection> OdbcConnection::Open(const std::string& connecti
   return conn;
 }
 
-void OdbcConnection::Connect() {
+namespace {
+
+// An environment and a connection handle, not yet connected.
+std::shared_ptr<Link> NewLink() {
   auto link = std::make_shared<Link>();
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &link->env))) {
     link->env = SQL_NULL_HENV;
@@ -457,6 +461,13 @@ void OdbcConnection::Connect() {
     link->dbc = SQL_NULL_HDBC;
     Fail(SQL_HANDLE_ENV, link->env, nullptr, {});
   }
+  return link;
+}
+
+}  // namespace
+
+void OdbcConnection::Connect() {
+  std::shared_ptr<Link> link = NewLink();
   // The statement of a failed connect is left empty: the string may hold a password.
   auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(connection_string_.c_str()));
   if (!SQL_SUCCEEDED(SQLDriverConnect(link->dbc, nullptr, text, SQL_NTS, nullptr, 0, nullptr,
@@ -484,17 +495,20 @@ void OdbcConnection::Connect() {
   }
   const OdbcDialect dialect = DialectOf(dbms);
 
-  const std::shared_ptr<Link> previous = std::move(link_);
-  link_ = std::move(link);
-  dialect_ = dialect;
-  dbms_name_ = dbms;
-  getdata_bound_ = (getdata & SQL_GD_BOUND) != 0;
+  // A failed Reopen leaves the connection as it was.
+  std::shared_ptr<Link> previous = std::exchange(link_, std::move(link));
+  const OdbcDialect previous_dialect = std::exchange(dialect_, dialect);
+  std::string previous_name = std::exchange(dbms_name_, dbms);
+  const bool previous_getdata = std::exchange(getdata_bound_, (getdata & SQL_GD_BOUND) != 0);
   if (dialect_ != OdbcDialect::kSqlite) return;
   try {
     OpenResultset("SELECT NVL(NULL, 1), DECODE(1, 1, 2), LPAD('a', 2), RPAD('a', 2)")->Close();
   } catch (const OdbcError& e) {
+    link_ = std::move(previous);
+    dialect_ = previous_dialect;
+    dbms_name_ = std::move(previous_name);
+    getdata_bound_ = previous_getdata;
     // Without them nearly every statement of the host fails; say so once, here.
-    link_ = previous;
     throw Error(
         "the SQLite data source has no Oracle functions: add LoadExt=<the tallyvet folder>/"
         "libtallyvet_oracle.so to its connection string or DSN (" +
@@ -554,6 +568,12 @@ bool OdbcConnection::LinkLost() const {
 
 const std::string& OdbcConnection::LinkLostError() const {
   return link_->lost;
+}
+
+void OdbcConnection::Close() {
+  // The link itself goes when the last recordset on it does (the SQLite driver refuses to
+  // disconnect under an unfinished statement); this connection no longer reaches it.
+  link_ = NewLink();
 }
 
 void OdbcConnection::Reopen() {

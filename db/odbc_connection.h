@@ -101,6 +101,11 @@ class OdbcConnection final : public Connection {
   // failure's message (empty while the link is up).
   bool LinkLost() const;
   const std::string& LinkLostError() const;
+  // Leaves the database, as the server going away would: later calls fail with the driver
+  // manager's "connection not open" (SQLSTATE 08003) and mark the link lost, until Reopen.
+  // Recordsets opened before keep their rows; the transaction open on the old link is rolled
+  // back once the last of them is gone. Throws Error when no handle can be allocated.
+  void Close();
   // Drops the current link and connects again with the same string and options (autocommit on).
   // Recordsets opened before keep reading what they had fetched. Throws as Open.
   void Reopen();

@@ -190,8 +190,18 @@ TEST_F(OdbcConnectionTest, TransactionsCommitOrRollBackWhatTheHostWrote) {
   EXPECT_EQ(Count("Class"), "2");
 }
 
-TEST_F(OdbcConnectionTest, ReopenConnectsAgainAndEarlierRecordsetsKeepTheirRows) {
+TEST_F(OdbcConnectionTest, ALostLinkIsReportedUntilReopenConnectsAgain) {
   auto before = odbc_->OpenResultset("SELECT lngItemID FROM Item ORDER BY 1", 3);
+  odbc_->Close();
+  try {
+    odbc_->Execute("UPDATE Item SET dblAmount=0");
+    FAIL() << "expected an error";
+  } catch (const OdbcError& e) {
+    EXPECT_EQ(ClassifySqlState(e.sqlstate(), false), OdbcFailure::kLinkLost) << e.what();
+  }
+  EXPECT_TRUE(odbc_->LinkLost());
+  EXPECT_NE(odbc_->LinkLostError().find("SQLSTATE 08"), std::string::npos);
+  EXPECT_THROW(odbc_->OpenResultset("SELECT 1", 3), OdbcError);
   odbc_->Reopen();
   EXPECT_FALSE(odbc_->LinkLost());
   auto after = odbc_->OpenResultset("SELECT COUNT(*) FROM Item", 3);
