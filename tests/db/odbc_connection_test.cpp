@@ -171,6 +171,24 @@ TEST_F(OdbcConnectionTest, StatementErrorsCarrySqlstateDriverMessageAndStatement
   EXPECT_FALSE(odbc_->LinkLost());
 }
 
+// A writer holding the file: the statement gives up after the wait the data source allows (for
+// the SQLite driver its Timeout key; SQL_ATTR_QUERY_TIMEOUT for drivers that keep it) with the
+// driver's message, instead of hanging.
+TEST_F(OdbcConnectionTest, AStatementWaitingOnALockFailsWithTheDriversMessage) {
+  auto waiting = OdbcConnection::Open(SqliteOdbcString(dir_ / "set.db") + ";Timeout=200", "acme");
+  waiting->SetQueryTimeout(std::chrono::seconds(1));
+  embedded_->ExecuteScript("BEGIN IMMEDIATE; UPDATE Item SET dblAmount=7 WHERE lngItemID=1;");
+  try {
+    waiting->Execute("UPDATE Item SET dblAmount=8 WHERE lngItemID=1");
+    ADD_FAILURE() << "expected an error";
+  } catch (const OdbcError& e) {
+    EXPECT_NE(e.message().find("locked"), std::string::npos) << e.what();
+  }
+  embedded_->ExecuteScript("ROLLBACK");
+  waiting->Execute("UPDATE Item SET dblAmount=8 WHERE lngItemID=1");
+  EXPECT_EQ(waiting->RowsAffected(), 1);
+}
+
 TEST_F(OdbcConnectionTest, TransactionsCommitOrRollBackWhatTheHostWrote) {
   odbc_->SetAutocommit(false);
   odbc_->Execute("DELETE FROM Ledger");
