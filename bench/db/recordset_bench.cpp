@@ -1,5 +1,7 @@
 // Walking a recordset against a plain sqlite3_step loop over the same query on a million rows.
 // The recordset keeps every row for MoveFirst, so this measures what the client-side cursor costs.
+// The same over ODBC (the SQLite3 driver on the same file): the recordset of OdbcConnection
+// against a plain SQLFetch loop over the same statement.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -10,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "bench/db/plain_odbc_fetch.h"
+#include "db/odbc_connection.h"
 #include "db/sqlite_connection.h"
 
 namespace {
@@ -135,10 +139,44 @@ void BM_RecordsetWalkRewindWalk(benchmark::State& state) {
   }
 }
 
+std::string OdbcString() {
+  return "Driver=SQLite3;NoCreat=1;Database=" + LedgerFile().string() +
+         ";LoadExt=" TALLYVET_ORACLE_EXTENSION;
+}
+
+// Each iteration times a plain SQLFetch loop over blocks of rows, the same loop a row at a time,
+// and a recordset pass over OdbcConnection back to back; `ratio` is the fastest recordset pass
+// over the fastest plain pass of either kind.
+void BM_OdbcRecordsetOverPlainFetch(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const tallyvet::bench::PlainOdbc plain(OdbcString());
+  tallyvet::db::OpenOptions options;
+  options.read_only = true;
+  auto conn = tallyvet::db::OdbcConnection::Open(OdbcString(), "bench", options);
+  double block = 1e30, single = 1e30, recordset = 1e30;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    plain.FetchAll(kQuery, 256);
+    const auto t1 = Clock::now();
+    plain.FetchAll(kQuery, 1);
+    const auto t2 = Clock::now();
+    RecordsetPass(*conn);
+    const auto t3 = Clock::now();
+    block = std::min(block, std::chrono::duration<double>(t1 - t0).count());
+    single = std::min(single, std::chrono::duration<double>(t2 - t1).count());
+    recordset = std::min(recordset, std::chrono::duration<double>(t3 - t2).count());
+  }
+  state.counters["plain_block_ms"] = block * 1e3;
+  state.counters["plain_row_ms"] = single * 1e3;
+  state.counters["recordset_ms"] = recordset * 1e3;
+  state.counters["ratio"] = recordset / std::min(block, single);
+}
+
 BENCHMARK(BM_PlainSqliteStep)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_RecordsetWalk)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_RecordsetOverPlainStep)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_RecordsetWalkRewindWalk)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_OdbcRecordsetOverPlainFetch)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace
 

@@ -8,15 +8,22 @@
 // program run again with --reconcile-once or --bare-once, which prints its own peak), so one
 // size's pages never count for another.
 //
+// Over ODBC (the SQLite3 driver on the same sample, with the Oracle functions loaded), the same
+// reconcile of items 1 to 3 is timed against the embedded run and against its statements run
+// through a plain SQLFetch loop.
+//
 //   reconcile_bench [--benchmark_filter=...]     (run from a Release build)
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -24,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/db/plain_odbc_fetch.h"
+#include "db/odbc_connection.h"
 #include "db/oracle_functions.h"
 #include "db/sqlite_connection.h"
 #include "ledger_engine/check_items.h"
@@ -55,10 +64,14 @@ class QuietScreen final : public ProgressScreen {
 class StatementRecorder final : public db::Connection {
  public:
   explicit StatementRecorder(std::unique_ptr<db::SqliteConnection> inner)
-      : inner_(std::move(inner)) {}
+      : translate_([c = inner.get()](const std::string& sql) { return c->Translate(sql); }),
+        inner_(std::move(inner)) {}
+  explicit StatementRecorder(std::unique_ptr<db::OdbcConnection> inner)
+      : translate_([c = inner.get()](const std::string& sql) { return c->Translate(sql); }),
+        inner_(std::move(inner)) {}
   std::unique_ptr<db::Recordset> OpenResultset(const std::string& sql, int cursor,
                                                int lock) override {
-    if (recording && lock == 3) statements.push_back(inner_->Translate(sql));
+    if (recording && lock == 3) statements.push_back(translate_(sql));
     return inner_->OpenResultset(sql, cursor, lock);
   }
   void Execute(const std::string& sql) override { inner_->Execute(sql); }
@@ -69,7 +82,8 @@ class StatementRecorder final : public db::Connection {
   std::vector<std::string> statements;  // as SQLite runs them
 
  private:
-  std::unique_ptr<db::SqliteConnection> inner_;
+  std::function<std::string(const std::string&)> translate_;
+  std::unique_ptr<db::Connection> inner_;
 };
 
 // A folder of this process's own, removed with everything in it when the program ends.
@@ -111,12 +125,21 @@ const fs::path& SampleFile(std::int64_t lines) {
   return path;
 }
 
+// The SQLite3 ODBC driver on a sample file, with the Oracle functions loaded.
+std::string OdbcString(const fs::path& file) {
+  return "Driver=SQLite3;NoCreat=1;Database=" + file.string() +
+         ";LoadExt=" TALLYVET_ORACLE_EXTENSION;
+}
+
 // The engine's reconcile of items 1 to 3 over every date; returns the recorded statements.
-std::vector<std::string> ReconcileOnce(const fs::path& file, bool record = false) {
+std::vector<std::string> ReconcileOnce(const fs::path& file, bool record = false,
+                                       bool odbc = false) {
   db::OpenOptions options;
   options.read_only = true;
   auto recorder =
-      std::make_shared<StatementRecorder>(db::SqliteConnection::Open(file, kOwner, options));
+      odbc ? std::make_shared<StatementRecorder>(
+                 db::OdbcConnection::Open(OdbcString(file), kOwner, options))
+           : std::make_shared<StatementRecorder>(db::SqliteConnection::Open(file, kOwner, options));
   HostContext ctx;
   ctx.connection = recorder;
   ctx.user = kOwner;
@@ -251,6 +274,39 @@ void BM_BarePeakMemory(benchmark::State& state) {
   state.counters["peak_MiB"] = peak;
 }
 
+// Items 1 to 3 at 10^5 lines: each iteration runs the bare statements through a plain SQLFetch
+// loop, the reconcile over ODBC and the embedded reconcile back to back. `odbc_over_plain` is the
+// engine over ODBC against its bare statements (target at most 1.3), `odbc_over_embedded` the
+// cost of going through the driver manager and driver rather than linking SQLite.
+void BM_OdbcReconcile(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const fs::path& file = SampleFile(state.range(0));
+  const std::vector<std::string> statements = ReconcileOnce(file, true, true);
+  if (statements.size() != 6) state.SkipWithError("expected two statements per item");
+  const bench::PlainOdbc plain(OdbcString(file));
+  double bare = 1e30, odbc = 1e30, embedded = 1e30;
+  std::int64_t rows = 0;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    rows = 0;
+    for (const auto& sql : statements) rows += plain.FetchAll(sql);
+    const auto t1 = Clock::now();
+    ReconcileOnce(file, false, true);
+    const auto t2 = Clock::now();
+    ReconcileOnce(file);
+    const auto t3 = Clock::now();
+    bare = std::min(bare, std::chrono::duration<double>(t1 - t0).count());
+    odbc = std::min(odbc, std::chrono::duration<double>(t2 - t1).count());
+    embedded = std::min(embedded, std::chrono::duration<double>(t3 - t2).count());
+  }
+  state.counters["rows"] = static_cast<double>(rows);
+  state.counters["plain_fetch_ms"] = bare * 1e3;
+  state.counters["odbc_ms"] = odbc * 1e3;
+  state.counters["embedded_ms"] = embedded * 1e3;
+  state.counters["odbc_over_plain"] = odbc / bare;
+  state.counters["odbc_over_embedded"] = odbc / embedded;
+}
+
 BENCHMARK(BM_EngineReconcile)
     ->Arg(10'000)
     ->Arg(100'000)
@@ -269,6 +325,7 @@ BENCHMARK(BM_EnginePeakMemory)
     ->Arg(1'000'000)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+BENCHMARK(BM_OdbcReconcile)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BarePeakMemory)
     ->Arg(100'000)
     ->Arg(1'000'000)

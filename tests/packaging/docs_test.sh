@@ -11,7 +11,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 source "$completion"
 
 # The options and subcommands `tallyvet $1 --help` lists.
-help_options() { "$tallyvet" $1 --help | grep -oE '^  (-h,)?--[a-z-]+' | sed 's/^ *-h,//; s/^ *//'; }
+help_options() { "$tallyvet" $1 --help | grep -oE '^ +(-h,)?--[a-z-]+' | sed 's/^ *//; s/^-h,//'; }
 help_commands() { "$tallyvet" $1 --help | sed -n '/^Subcommands:/,$p' | grep -oE '^  [a-z-]+' | tr -d ' '; }
 
 # What completion offers after "tallyvet $1 ".
