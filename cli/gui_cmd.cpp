@@ -17,8 +17,8 @@
 
 #include "cli/commands.h"
 #include "cli/companions.h"
-#include "component/component.h"
 #include "cli/host_connection.h"
+#include "component/component.h"
 
 namespace tallyvet::cli {
 
