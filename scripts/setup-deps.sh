@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   qt6-base-dev fonts-noto-cjk
+  postgresql-15 postgresql-15-orafce
 )
 
 missing=()
