@@ -1,6 +1,13 @@
 #include "db/oracle_functions.h"
 
+// Built twice: into the program, against the SQLite it links, and as the loadable extension
+// libtallyvet_oracle.so, against the API table of whichever SQLite loads it.
+#ifdef TALLYVET_SQLITE_EXTENSION
+#include <sqlite3ext.h>
+SQLITE_EXTENSION_INIT1
+#else
 #include <sqlite3.h>
+#endif
 
 #include <cmath>
 #include <string>
@@ -151,3 +158,13 @@ void RegisterOracleFunctions(sqlite3* db) {
 }
 
 }  // namespace tallyvet::db
+
+#ifdef TALLYVET_SQLITE_EXTENSION
+// The entry point SQLite looks for when it loads the file without being told a name.
+extern "C" __attribute__((visibility("default"))) int sqlite3_extension_init(
+    sqlite3* db, char** /*error*/, const sqlite3_api_routines* api) {
+  SQLITE_EXTENSION_INIT2(api);
+  tallyvet::db::RegisterOracleFunctions(db);
+  return SQLITE_OK;
+}
+#endif

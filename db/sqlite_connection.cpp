@@ -17,24 +17,6 @@ struct StmtDeleter {
 };
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
-// The ADO type the host reports for a declared column type; 0 = take it from the values.
-int TypeFromDeclaration(const char* decl) {
-  if (decl == nullptr) return 0;
-  const std::string d = UpperAscii(decl);
-  if (d.find("VARCHAR") != std::string::npos || d.find("TEXT") != std::string::npos ||
-      d.find("CLOB") != std::string::npos) {
-    return adVarChar;
-  }
-  if (d.find("CHAR") != std::string::npos) return adChar;
-  if (d.find("INT") != std::string::npos) return adInteger;
-  if (d.find("REAL") != std::string::npos || d.find("DOUB") != std::string::npos ||
-      d.find("FLOA") != std::string::npos) {
-    return adDouble;
-  }
-  if (d.find("NUM") != std::string::npos || d.find("DEC") != std::string::npos) return adNumeric;
-  return 0;
-}
-
 class StatementRows final : public RowSource {
  public:
   StatementRows(sqlite3* db, StmtPtr stmt, std::string sql)
@@ -44,7 +26,7 @@ class StatementRows final : public RowSource {
     for (int i = 0; i < n; ++i) {
       const char* name = sqlite3_column_name(stmt_.get(), i);
       columns_.push_back(ColumnInfo{UpperAscii(name ? name : ""),
-                                    TypeFromDeclaration(sqlite3_column_decltype(stmt_.get(), i))});
+                                    AdoTypeOfDeclaration(sqlite3_column_decltype(stmt_.get(), i))});
     }
   }
 
@@ -98,6 +80,23 @@ sqlite3* OpenHandle(const std::filesystem::path& path, int flags) {
 }
 
 }  // namespace
+
+int AdoTypeOfDeclaration(const char* decl) {
+  if (decl == nullptr) return 0;
+  const std::string d = UpperAscii(decl);
+  if (d.find("VARCHAR") != std::string::npos || d.find("TEXT") != std::string::npos ||
+      d.find("CLOB") != std::string::npos) {
+    return adVarChar;
+  }
+  if (d.find("CHAR") != std::string::npos) return adChar;
+  if (d.find("INT") != std::string::npos) return adInteger;
+  if (d.find("REAL") != std::string::npos || d.find("DOUB") != std::string::npos ||
+      d.find("FLOA") != std::string::npos) {
+    return adDouble;
+  }
+  if (d.find("NUM") != std::string::npos || d.find("DEC") != std::string::npos) return adNumeric;
+  return 0;
+}
 
 std::unique_ptr<SqliteConnection> SqliteConnection::Open(const std::filesystem::path& path,
                                                          const std::string& owner,

@@ -21,6 +21,10 @@ struct OpenOptions {
   bool read_only = false;
 };
 
+// The ADO type the host reports for a column SQLite declares as `decl` (VARCHAR, TEXT, CHAR(10),
+// INTEGER, REAL, NUMERIC...); 0 = none declared, take it from the values.
+int AdoTypeOfDeclaration(const char* decl);
+
 class SqliteConnection final : public Connection {
  public:
   // Opens an existing account-set file for `owner` (the account-set owner: table names qualified

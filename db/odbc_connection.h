@@ -1,0 +1,127 @@
+// The host database reached through an ODBC driver manager (unixODBC): a server database, or a
+// SQLite file through the SQLite3 ODBC driver.
+//
+// The data source's product name (SQLGetInfo SQL_DBMS_NAME) picks the dialect the host's Oracle
+// SQL is sent in:
+//   Oracle  the statements go verbatim, exactly as the host writes them;
+//   SQLite  the same translation as the embedded database (sql_translate.h); the driver must load
+//           the Oracle functions as an extension (LoadExt=<bin>/libtallyvet_oracle.so), which
+//           Open checks.
+// Any other product is refused with an error naming it.
+//
+// Results are fetched in blocks of rows into bound column buffers and written from there into the
+// recordset's row store, so a recordset keeps the embedded contract: MoveFirst replays, rows past
+// the memory bound spill to a file, types 200/129/3/5/131, nulls as nulls.
+//
+// Every failure throws OdbcError: the SQLSTATE, the driver's own message and the statement.
+// A failure whose SQLSTATE says the link is gone (class 08) marks the connection lost; Reopen()
+// connects again with the same connection string. Recordsets keep the link they were opened on
+// alive, so they may outlive a Reopen or the connection itself.
+//
+// Transactions are the host's business, not the component's: the command line (which plays the
+// host) turns autocommit off and ends a write job with Commit or Rollback. Nothing below them
+// starts or ends a transaction.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/connection.h"
+#include "db/sqlite_connection.h"  // OpenOptions
+
+namespace tallyvet::db {
+
+// The SQL a data source is spoken to in. A new dialect is one enumerator here, one name in
+// DialectOf and one case in OdbcConnection::Translate.
+enum class OdbcDialect { kOracle, kSqlite };
+
+// The dialect of a data source by the product name it reports. Throws Error naming the product
+// when there is none for it.
+OdbcDialect DialectOf(std::string_view dbms_name);
+
+// What an ODBC failure was, as far as its SQLSTATE tells (the command line names it).
+enum class OdbcFailure {
+  kOther,
+  kUnknownDataSource,  // IM002: no such DSN and no driver named
+  kMissingDriver,      // IM003, or a connect refused with only 01000: the driver library cannot
+                       // be loaded
+  kLoginRefused,       // 28000: wrong user or password
+  kLinkLost,           // class 08 after connecting: the server or the network went away
+  kConnectFailed,      // class 08 while connecting: the server cannot be reached
+  kNoSuchTable,        // 42S02
+};
+// `connecting`: the failure came from connecting, not from a statement.
+OdbcFailure ClassifySqlState(std::string_view sqlstate, bool connecting);
+
+class OdbcError : public Error {
+ public:
+  // `message` is the driver's text; what() and message() carry the SQLSTATE after it.
+  OdbcError(std::string sqlstate, const std::string& message, std::string statement = {});
+  const std::string& sqlstate() const { return sqlstate_; }
+
+ private:
+  std::string sqlstate_;
+};
+
+class OdbcConnection final : public Connection {
+ public:
+  // Connects with `connection_string` ("DSN=accounts;UID=..;PWD=.." or "Driver=...;...") without
+  // prompting, and picks the dialect. `owner` is the account-set owner (the SQLite translation
+  // drops it as a qualifier). options.read_only asks the driver for a read-only connection.
+  // Throws OdbcError when the driver manager or driver refuses, Error for an unknown product or
+  // a SQLite data source without the Oracle functions.
+  static std::unique_ptr<OdbcConnection> Open(const std::string& connection_string,
+                                              const std::string& owner, OpenOptions options = {});
+  ~OdbcConnection() override;
+  OdbcConnection(const OdbcConnection&) = delete;
+  OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+  std::unique_ptr<Recordset> OpenResultset(const std::string& sql, int cursor = 3,
+                                           int lock = 0) override;
+  void Execute(const std::string& sql) override;
+  std::int64_t RowsAffected() const override { return rows_affected_; }
+  bool StillExecuting() const override { return false; }
+
+  // Statements that wait longer than this (a lock, a slow query) fail with the driver's timeout
+  // error (SQLSTATE HYT00). Zero, the default, waits without limit. Applies to later statements;
+  // a driver that has no query timeout ignores it.
+  void SetQueryTimeout(std::chrono::seconds timeout) { query_timeout_ = timeout; }
+
+  // Autocommit is on after Open. With it off, the driver opens a transaction that lasts until
+  // Commit or Rollback. All three throw OdbcError.
+  void SetAutocommit(bool on);
+  void Commit();
+  void Rollback();
+
+  // True once a call failed because the link to the database is gone; LinkLostError() is that
+  // failure's message (empty while the link is up).
+  bool LinkLost() const;
+  const std::string& LinkLostError() const;
+  // Drops the current link and connects again with the same string and options (autocommit on).
+  // Recordsets opened before keep reading what they had fetched. Throws as Open.
+  void Reopen();
+
+  OdbcDialect dialect() const { return dialect_; }
+  // The product name the data source reported, e.g. "Oracle" or "SQLite".
+  const std::string& dbms_name() const { return dbms_name_; }
+  // The statement as it is sent to the data source.
+  std::string Translate(const std::string& sql) const;
+
+  struct Link;  // the environment and connection handles; shared with open recordsets
+
+ private:
+  OdbcConnection(std::string connection_string, std::string owner, OpenOptions options);
+  void Connect();
+  std::string connection_string_;
+  std::string owner_;
+  OpenOptions options_;
+  std::shared_ptr<Link> link_;
+  OdbcDialect dialect_ = OdbcDialect::kOracle;
+  std::string dbms_name_;
+  std::chrono::seconds query_timeout_{0};
+  std::int64_t rows_affected_ = 0;
+};
+
+}  // namespace tallyvet::db
