@@ -356,8 +356,10 @@ class OdbcRows final : public RowSource {
 OdbcDialect DialectOf(std::string_view dbms_name) {
   if (EqualsIgnoringAsciiCase(dbms_name, "Oracle")) return OdbcDialect::kOracle;
   if (EqualsIgnoringAsciiCase(dbms_name, "SQLite")) return OdbcDialect::kSqlite;
+  if (EqualsIgnoringAsciiCase(dbms_name, "PostgreSQL")) return OdbcDialect::kPostgres;
   throw Error("the data source is a " + std::string(dbms_name) +
-              " database, which tallyvet does not speak (it speaks Oracle and SQLite)");
+              " database, which tallyvet does not speak (it speaks Oracle, SQLite and "
+              "PostgreSQL)");
 }
 
 OdbcFailure ClassifySqlState(std::string_view sqlstate, bool connecting) {
@@ -432,6 +434,10 @@ void OdbcConnection::Connect() {
   link_ = std::move(link);
   dialect_ = dialect;
   dbms_name_ = dbms;
+  if (dialect_ == OdbcDialect::kPostgres) {
+    PreparePostgresSession(previous);
+    return;
+  }
   if (dialect_ != OdbcDialect::kSqlite) return;
   try {
     OpenResultset("SELECT NVL(NULL, 1), DECODE(1, 1, 2), LPAD('a', 2), RPAD('a', 2)")->Close();
@@ -445,12 +451,33 @@ void OdbcConnection::Connect() {
   }
 }
 
+// The host names its tables unqualified, so the owner's schema comes first in the search path;
+// orafce keeps its Oracle functions in the schema "oracle" (and some in public).
+void OdbcConnection::PreparePostgresSession(const std::shared_ptr<Link>& previous) {
+  if (!IsPlainIdentifier(owner_)) {
+    link_ = previous;
+    throw Error("the owner '" + owner_ + "' cannot name a PostgreSQL schema");
+  }
+  Execute("SET search_path TO " + owner_ + ", public, oracle");
+  try {
+    OpenResultset("SELECT LPAD(1, 2, '0'), INSTR('ab', 'b')")->Close();
+  } catch (const OdbcError& e) {
+    link_ = previous;
+    throw Error(
+        "the PostgreSQL database has no orafce extension (LPAD and INSTR as Oracle has them): "
+        "CREATE EXTENSION orafce (" +
+        e.message() + ")");
+  }
+}
+
 std::string OdbcConnection::Translate(const std::string& sql) const {
   switch (dialect_) {
     case OdbcDialect::kOracle:
       return sql;
     case OdbcDialect::kSqlite:
-      return sql::TranslateOracle(sql, owner_);
+      return sql::Translate(sql::Dialect::kSqlite, sql, owner_);
+    case OdbcDialect::kPostgres:
+      return sql::Translate(sql::Dialect::kPostgres, sql, owner_);
   }
   return sql;
 }
@@ -471,6 +498,12 @@ void OdbcConnection::Execute(const std::string& sql) {
   SQLLEN rows = 0;
   stmt.Check(SQLRowCount(stmt.get(), &rows), sql);
   rows_affected_ = rows < 0 ? 0 : rows;
+}
+
+void OdbcConnection::ExecuteNative(const std::string& sql) {
+  const Statement stmt(link_, query_timeout_, sql);
+  stmt.ExecDirect(sql, sql);
+  rows_affected_ = 0;
 }
 
 void OdbcConnection::SetAutocommit(bool on) {

@@ -29,16 +29,6 @@ struct Column {
   int primaryKey = 0;  // position in the primary key, 0 when not part of it
 };
 
-bool IsPlainIdentifier(const std::string& name) {
-  if (name.empty() || name.size() > 63) return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
-    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
-  }
-  return true;
-}
-
 std::vector<Column> Columns(sqlite3* db, const std::string& table) {
   std::vector<Column> columns;
   for (const Row& row : Query(db, "PRAGMA table_info(" + table + ")")) {
@@ -76,7 +66,7 @@ std::string CreateTable(const std::string& qualified, const std::vector<Column>&
 
 // Streams the table's rows into INSERT statements of `batch` rows each; returns the row count.
 std::int64_t CopyRows(sqlite3* db, const std::string& table, const std::string& qualified,
-                      const std::vector<Column>& columns, db::Connection& target,
+                      const std::vector<Column>& columns, const ExecuteStatement& execute,
                       std::size_t batch) {
   std::string list;
   for (std::size_t i = 0; i < columns.size(); ++i) list += (i ? "," : "") + columns[i].name;
@@ -119,12 +109,12 @@ std::int64_t CopyRows(sqlite3* db, const std::string& table, const std::string& 
     sql += ')';
     ++rows;
     if (++pending == batch) {
-      target.Execute(sql);
+      execute(sql);
       sql = head;
       pending = 0;
     }
   }
-  if (pending) target.Execute(sql);
+  if (pending) execute(sql);
   return rows;
 }
 
@@ -153,9 +143,9 @@ std::string SqlLiteral(const db::Value& value) {
   return quoted + "'";
 }
 
-void CopyAccountSet(const std::filesystem::path& source, db::Connection& target,
+void CopyAccountSet(const std::filesystem::path& source, const ExecuteStatement& execute,
                     const CopyOptions& options) {
-  if (!IsPlainIdentifier(options.schema)) {
+  if (!db::IsPlainIdentifier(options.schema)) {
     throw std::runtime_error("the owner '" + options.schema +
                              "' cannot name a schema: letters, digits and _ only");
   }
@@ -168,8 +158,8 @@ void CopyAccountSet(const std::filesystem::path& source, db::Connection& target,
   const std::unique_ptr<sqlite3, Closer> db(raw);
 
   const std::string& schema = options.schema;
-  if (options.replace) target.Execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
-  target.Execute("CREATE SCHEMA " + schema);
+  if (options.replace) execute("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+  execute("CREATE SCHEMA " + schema);
   // Tables in the order they were created, which is the order of the schema file.
   const std::vector<Row> tables = Query(
       db.get(),
@@ -179,9 +169,9 @@ void CopyAccountSet(const std::filesystem::path& source, db::Connection& target,
     const std::string name = table[0].Text();
     const std::string qualified = schema + "." + name;
     const std::vector<Column> columns = Columns(db.get(), name);
-    target.Execute(CreateTable(qualified, columns));
+    execute(CreateTable(qualified, columns));
     const std::int64_t rows =
-        CopyRows(db.get(), name, qualified, columns, target, options.rowsPerStatement);
+        CopyRows(db.get(), name, qualified, columns, execute, options.rowsPerStatement);
     if (options.copied) options.copied(name, rows);
   }
   // Indexes after the rows: one sort per index instead of one update per row.
@@ -192,11 +182,11 @@ void CopyAccountSet(const std::filesystem::path& source, db::Connection& target,
     const std::string sql = index[2].Text();
     const std::size_t columns = sql.find('(');
     if (columns == std::string::npos) continue;
-    target.Execute("CREATE INDEX " + index[0].Text() + " ON " + schema + "." + index[1].Text() +
-                   " " + sql.substr(columns));
+    execute("CREATE INDEX " + index[0].Text() + " ON " + schema + "." + index[1].Text() + " " +
+            sql.substr(columns));
   }
   // The planner's figures, as the embedded file has them after its build.
-  for (const Row& table : tables) target.Execute("ANALYZE " + schema + "." + table[0].Text());
+  for (const Row& table : tables) execute("ANALYZE " + schema + "." + table[0].Text());
 }
 
 }  // namespace tallyvet::sample

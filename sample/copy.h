@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "db/connection.h"
+#include "db/value.h"
 
 namespace tallyvet::sample {
 
@@ -33,14 +33,18 @@ std::string ServerColumnType(const std::string& embeddedType);
 // (%.17g), or text in single quotes with quotes doubled.
 std::string SqlLiteral(const db::Value& value);
 
-// Copies every table and index of the account-set file `source` into `options.schema` on
-// `target`: CREATE SCHEMA, CREATE TABLE (columns, NOT NULL, defaults, primary keys), the rows,
+// Runs one statement of the copy on the target, as written (they are the copy's own SQL, not
+// the host's: no translation applies).
+using ExecuteStatement = std::function<void(const std::string& sql)>;
+
+// Copies every table and index of the account-set file `source` into `options.schema` through
+// `execute`: CREATE SCHEMA, CREATE TABLE (columns, NOT NULL, defaults, primary keys), the rows,
 // then the indexes. ALL_SOURCE goes into the schema as a table, as the host's dictionary shows
-// it to the owner. The statements run on `target` as they are: the caller decides the
+// it to the owner. The caller decides the
 // transaction (a copy that fails half-way should be rolled back, not left as an account set).
 // Throws db::Error from either database, std::runtime_error for a schema that exists already
 // (without `replace`) or a schema name that is not a plain identifier.
-void CopyAccountSet(const std::filesystem::path& source, db::Connection& target,
+void CopyAccountSet(const std::filesystem::path& source, const ExecuteStatement& execute,
                     const CopyOptions& options);
 
 }  // namespace tallyvet::sample
