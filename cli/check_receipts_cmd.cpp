@@ -9,9 +9,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/host_connection.h"
 #include "cli/terminal_message_box.h"
 #include "cli/terminal_progress.h"
-#include "db/sqlite_connection.h"
 #include "receipt_audit/adjustment_preview.h"
 #include "receipt_audit/check_activity_screen.h"
 #include "receipt_audit/finding_output.h"
@@ -28,8 +28,7 @@ using receipt_audit::CheckFinding;
 using receipt_audit::IntegerOrText;
 
 struct CheckReceiptsOptions {
-  std::string db;
-  std::string user;
+  HostOptions host;
   bool json = false;
   bool adjust = false;
   bool yes = false;
@@ -145,11 +144,11 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
   }
 }
 
-int RunCheckReceipts(const CheckReceiptsOptions& o) {
-  std::shared_ptr<db::SqliteConnection> conn = db::SqliteConnection::Open(o.db, o.user);
+int RunCheckReceipts(const CheckReceiptsOptions& o, HostConnection& host) {
+  db::Connection& conn = *host.connection();
   HostContext ctx;
-  ctx.connection = conn;
-  ctx.user = o.user;
+  ctx.connection = host.connection();
+  ctx.user = o.host.user;
 
   TerminalProgress progress;
   TerminalMessageBox messages(progress);
@@ -177,7 +176,7 @@ int RunCheckReceipts(const CheckReceiptsOptions& o) {
   const AdjustmentOutcome* outcome = nullptr;
   AdjustmentOutcome preview;
   if (o.dryRun) {
-    preview = receipt_audit::PreviewCostAdjustment(screen, *conn);
+    preview = receipt_audit::PreviewCostAdjustment(screen, conn);
     outcome = &preview;
   } else {
     if (!o.yes) {
@@ -210,8 +209,7 @@ void AddCheckReceiptsCommand(CLI::App& app) {
       "check-receipts",
       "List document lines whose cost figures disagree; with --adjust, repair them, update "
       "average costs and re-register the stock ledger");
-  sub->add_option("--db", o->db, "account-set database file")->required();
-  sub->add_option("--user", o->user, "account-set owner")->required();
+  AddHostOptions(*sub, o->host);
   sub->add_flag("--json", o->json, "one JSON object per line instead of a table");
   CLI::Option* adjust =
       sub->add_flag("--adjust", o->adjust, "adjust every flagged line after the checks");
@@ -219,7 +217,12 @@ void AddCheckReceiptsCommand(CLI::App& app) {
   sub->add_flag("--dry-run", o->dryRun, "print what the adjustment would write; change nothing")
       ->needs(adjust)
       ->excludes(yes);
-  sub->callback([o] { ExitStatus() = RunCheckReceipts(*o); });
+  sub->callback([o] {
+    HostConnection host(o->host, o->adjust && !o->dryRun ? HostConnection::Job::kWrite
+                                                         : HostConnection::Job::kRead);
+    ExitStatus() = RunCheckReceipts(*o, host);
+    host.Finish(ExitStatus() != kError);
+  });
 }
 
 }  // namespace tallyvet::cli

@@ -12,7 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
-#include "db/sqlite_connection.h"
+#include "cli/host_connection.h"
 #include "ledger_engine/report_file.h"
 #include "shell/component/component.h"
 
@@ -21,8 +21,7 @@ namespace tallyvet::cli {
 namespace {
 
 struct GuiOptions {
-  std::string db;
-  std::string user;
+  HostOptions host;
   std::string className;
 };
 
@@ -64,7 +63,9 @@ struct InstanceDeleter {
 };
 
 void RunGui(const GuiOptions& options) {
-  std::shared_ptr<db::Connection> base = db::SqliteConnection::Open(options.db, options.user);
+  // The screens' statements stand one by one, as over the host's own connection.
+  HostConnection host(options.host, HostConnection::Job::kRead);
+  std::shared_ptr<db::Connection> base = host.connection();
   ComponentLibrary library(ProgramFolder() / TALLYVET_COMPONENT_LIBRARY);
   const auto abi = library.Find<TallyvetAbiVersionFn>("TallyvetAbiVersion");
   if (abi() != TALLYVET_COMPONENT_ABI) {
@@ -86,9 +87,10 @@ void RunGui(const GuiOptions& options) {
   std::unique_ptr<TallyvetObject, InstanceDeleter> object(info->CreateInstance());
   if (!object) throw std::runtime_error("cannot create " + options.className);
   char error[1024] = {};
-  if (object->vtbl->Run(object.get(), &base, options.user.c_str(), error, sizeof error) != 0) {
+  if (object->vtbl->Run(object.get(), &base, options.host.user.c_str(), error, sizeof error) != 0) {
     throw std::runtime_error(options.className + ".RUN: " + error);
   }
+  host.Finish(true);
   ExitStatus() = kClean;
 }
 
@@ -98,8 +100,7 @@ void AddGuiCommand(CLI::App& app) {
   auto options = std::make_shared<GuiOptions>();
   CLI::App* gui = app.add_subcommand(
       "gui", "Open a screen as the host application does: load the component, call RUN");
-  gui->add_option("--db", options->db, "account-set database file")->required();
-  gui->add_option("--user", options->user, "account-set owner, as the host passes it")->required();
+  AddHostOptions(*gui, options->host);
   gui->add_option("--class", options->className,
                   "Tallyvet.NewCheckBook (reconciliation) or Tallyvet.NewCheckReceipt (receipt "
                   "costs)")

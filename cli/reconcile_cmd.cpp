@@ -16,9 +16,9 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/host_connection.h"
 #include "cli/terminal_message_box.h"
 #include "cli/terminal_progress.h"
-#include "db/sqlite_connection.h"
 #include "db/text.h"
 #include "db/value.h"
 #include "ledger_engine/check_items.h"
@@ -37,8 +37,7 @@ namespace tallyvet::cli {
 namespace {
 
 struct ReconcileOptions {
-  std::string db;
-  std::string user;
+  HostOptions host;
   std::string from;
   std::string to;
   std::string range = std::string(kRangeKinds[0]);
@@ -51,8 +50,7 @@ struct ReconcileOptions {
 };
 
 struct RebuildOptions {
-  std::string db;
-  std::string user;
+  HostOptions host;
   std::string kind;
   std::string from;
   std::string to;
@@ -203,9 +201,11 @@ void PrintPlanned(const ReportScreen& report, bool json) {
 }
 
 void RunReconcile(const ReconcileOptions& o) {
+  HostConnection host(o.host, o.registerCorrections && !o.dryRun ? HostConnection::Job::kWrite
+                                                                 : HostConnection::Job::kRead);
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(o.db, o.user);
-  ctx.user = o.user;
+  ctx.connection = host.connection();
+  ctx.user = o.host.user;
   const std::array<bool, 6> ticked = ParseItems(o.items);
 
   TerminalProgress progress;
@@ -219,6 +219,7 @@ void RunReconcile(const ReconcileOptions& o) {
   for (const bool t : ticked) anyTicked = anyTicked || t;
   if (const std::string invalid = ValidateRun(start, end, anyTicked); !invalid.empty()) {
     Fail(invalid);
+    host.Finish(false);
     return;
   }
 
@@ -254,6 +255,7 @@ void RunReconcile(const ReconcileOptions& o) {
     ending << kDataCorrect << "\n";
     ExitStatus() = kClean;
     ctx.dictionary.Release();
+    host.Finish(true);
     return;
   }
   if (printer.Count() > 0) ending << "共" << printer.Count() << "笔差异!\n";
@@ -279,6 +281,7 @@ void RunReconcile(const ReconcileOptions& o) {
     }
   }
   ctx.dictionary.Release();
+  host.Finish(ExitStatus() != kError);
 }
 
 void RunRebuild(const RebuildOptions& o) {
@@ -290,9 +293,10 @@ void RunRebuild(const RebuildOptions& o) {
     Fail("--to: '" + o.to + "' is not a date yyyy-mm-dd");
     return;
   }
+  HostConnection host(o.host, HostConnection::Job::kWrite);
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(o.db, o.user);
-  ctx.user = o.user;
+  ctx.connection = host.connection();
+  ctx.user = o.host.user;
   TerminalProgress progress;
   InitCheckItems(ctx);
   DeriveGoodsLedgerSql(ctx, progress);
@@ -310,6 +314,7 @@ void RunRebuild(const RebuildOptions& o) {
               << o.from << " to " << o.to << "\n";
     ExitStatus() = kClean;
   }
+  host.Finish(ExitStatus() == kClean);
 }
 
 }  // namespace
@@ -320,8 +325,7 @@ void AddReconcileCommand(CLI::App& app) {
       "reconcile",
       "Recompute the ledgers from the documents and compare them with the stored ledgers; exit 0 "
       "when they agree, 1 with differences, 2 on an error");
-  cmd->add_option("--db", o->db, "account-set database file")->required()->check(CLI::ExistingFile);
-  cmd->add_option("--user", o->user, "account-set owner")->required();
+  AddHostOptions(*cmd, o->host);
   cmd->add_option("--from", o->from,
                   "start period as listed (2005.03, or 期初); default: the "
                   "current month's period, else the latest");
@@ -353,10 +357,7 @@ void AddReconcileCommand(CLI::App& app) {
   auto r = std::make_shared<RebuildOptions>();
   CLI::App* rebuild = app.add_subcommand(
       "rebuild", "Delete a ledger's rows in a date range and insert them anew from the documents");
-  rebuild->add_option("--db", r->db, "account-set database file")
-      ->required()
-      ->check(CLI::ExistingFile);
-  rebuild->add_option("--user", r->user, "account-set owner")->required();
+  AddHostOptions(*rebuild, r->host);
   rebuild->add_option("--kind", r->kind, "ledger kind: 库存 (the stock ledger PositionDaily)")
       ->required();
   rebuild->add_option("--from", r->from, "first date yyyy-mm-dd (\" \" for the beginning)")

@@ -217,20 +217,11 @@ class OdbcRows final : public RowSource {
     }
     std::size_t row_width = 0;
     for (SQLUSMALLINT c = 1; c <= static_cast<SQLUSMALLINT>(count); ++c) {
-      std::vector<SQLCHAR> name(256);
-      SQLSMALLINT name_length = 0, sql_type = 0, digits = 0, nullable = 0;
+      SQLSMALLINT sql_type = 0, digits = 0, nullable = 0;
       SQLULEN size = 0;
-      for (;;) {
-        stmt_->Check(SQLDescribeCol(h, c, name.data(), static_cast<SQLSMALLINT>(name.size()),
-                                    &name_length, &sql_type, &size, &digits, &nullable),
-                     sql_);
-        if (static_cast<std::size_t>(name_length) < name.size()) break;
-        name.resize(static_cast<std::size_t>(name_length) + 1);
-      }
-      columns_.push_back(
-          ColumnInfo{UpperAscii(std::string(reinterpret_cast<const char*>(name.data()),
-                                            static_cast<std::size_t>(name_length))),
-                     AdoTypeOfColumn(c, sql_type, dialect)});
+      stmt_->Check(SQLDescribeCol(h, c, nullptr, 0, nullptr, &sql_type, &size, &digits, &nullable),
+                   sql_);
+      columns_.push_back(ColumnInfo{UpperAscii(Label(c)), AdoTypeOfColumn(c, sql_type, dialect)});
       BoundColumn b;
       b.binding = BindingOf(dialect, sql_type, size, digits);
       if (b.binding == Binding::kInteger || b.binding == Binding::kDouble) {
@@ -302,6 +293,23 @@ class OdbcRows final : public RowSource {
   }
 
  private:
+  // The column's name as the statement gives it (its alias, else its text). The SQLite driver
+  // reports only this as the embedded database does: as a name it gives "lngItemID,0)" for
+  // NVL(Item.lngItemID,0).
+  std::string Label(SQLUSMALLINT column) const {
+    std::vector<char> label(256);
+    for (;;) {
+      SQLSMALLINT length = 0;
+      stmt_->Check(SQLColAttribute(stmt_->get(), column, SQL_DESC_LABEL, label.data(),
+                                   static_cast<SQLSMALLINT>(label.size()), &length, nullptr),
+                   sql_);
+      if (static_cast<std::size_t>(length) < label.size()) {
+        return std::string(label.data(), static_cast<std::size_t>(length));
+      }
+      label.resize(static_cast<std::size_t>(length) + 1);
+    }
+  }
+
   // The SQLite driver maps declared types its own way (CHAR(10) to SQL_VARCHAR, NUMERIC to
   // SQL_DOUBLE); the host sees them as the embedded database reports them.
   int AdoTypeOfColumn(SQLUSMALLINT column, SQLSMALLINT sql_type, OdbcDialect dialect) const {

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   libsqlite3-dev sqlite3
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-format

@@ -104,6 +104,9 @@ TEST_F(OdbcConnectionTest, RecordsetsMatchTheEmbeddedDatabaseOnTheSameQueries) {
            "SELECT NVL(strName,'none'), DECODE(lngClassID,1,'one',2,'two','other'), "
            "LPAD(lngItemID,3,'0'), RPAD(strItemCode,5,'*'), strItemCode||strName FROM Item "
            "ORDER BY lngItemID",
+           // names of qualified columns and of expressions over them
+           "SELECT NVL(Item.strName,'-'), Item.lngItemID, SUM(Item.dblAmount) AS total FROM Item "
+           "GROUP BY Item.lngItemID ORDER BY 2",
            // aggregates, a null group
            "SELECT lngClassID, SUM(dblAmount), COUNT(*) FROM Item GROUP BY lngClassID "
            "ORDER BY lngClassID",

@@ -1,10 +1,12 @@
 // The receipt audit on whole sample account sets with receipt faults planted: the checks flag
 // exactly the manifest's lines, and after the adjustment the lines agree and the stock ledger
-// reconciles clean over every period.
+// reconciles clean over every period. Each sample is audited twice: as the embedded database file
+// and through unixODBC with the SQLite3 driver and the Oracle functions loaded.
 #include <gtest/gtest.h>
 
 #include <set>
 
+#include "db/odbc_connection.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
@@ -12,23 +14,30 @@
 #include "receipt_audit/check_activity_screen.h"
 #include "receipt_audit/finding_output.h"
 #include "sample/sample.h"
+#include "support/odbc_source.h"
 
 namespace tallyvet::receipt_audit {
 namespace {
 
-class EndToEnd : public ::testing::TestWithParam<std::string> {};
+// The sample's version, and whether it is reached through ODBC.
+class EndToEnd : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
 
 TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
   testing::TempDir folder;
   const sample::SampleOptions options{.path = folder / "receipts.db",
-                                      .version = GetParam(),
+                                      .version = std::get<0>(GetParam()),
                                       .scale = 3000,
                                       .faults = sample::FaultSet::kReceipts};
   const nlohmann::json faults = sample::CreateSample(options)["receipt_faults"];
   ASSERT_FALSE(faults.empty());
 
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(options.path, options.owner);
+  if (std::get<1>(GetParam())) {
+    ctx.connection =
+        db::OdbcConnection::Open(testing::SqliteOdbcString(options.path), options.owner);
+  } else {
+    ctx.connection = db::SqliteConnection::Open(options.path, options.owner);
+  }
   ctx.user = options.owner;
   fixture::RecordingMessageBox box;
   CheckActivityScreen screen(ctx, box);
@@ -75,7 +84,12 @@ TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
       << error;
 }
 
-INSTANTIATE_TEST_SUITE_P(Versions, EndToEnd, ::testing::Values("9.00", "8.10"));
+INSTANTIATE_TEST_SUITE_P(VersionsAndBackends, EndToEnd,
+                         ::testing::Combine(::testing::Values("9.00", "8.10"), ::testing::Bool()),
+                         [](const auto& info) {
+                           return "V" + std::get<0>(info.param).substr(0, 1) +
+                                  (std::get<1>(info.param) ? "Odbc" : "Embedded");
+                         });
 
 }  // namespace
 }  // namespace tallyvet::receipt_audit

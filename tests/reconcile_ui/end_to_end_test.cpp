@@ -1,6 +1,8 @@
 // The tallyvet program on a faulted sample account set: reconcile reports exactly the planted
 // ledger faults, registration repairs items 1 to 5, and the journal's undo script puts the
 // faults back. Also the documents behind every difference, through the screens' classes.
+// Every case runs twice: on the embedded database file (--db) and on a copy of it reached through
+// unixODBC and the SQLite3 driver with the Oracle functions loaded (--odbc).
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -10,10 +12,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "db/odbc_connection.h"
 #include "ledger_engine/compare_rows.h"
 #include "reconcile_ui/account_set.h"
 #include "reconcile_ui/compare_screen.h"
 #include "sample/sample.h"
+#include "support/odbc_source.h"
 
 namespace tallyvet {
 namespace {
@@ -29,32 +33,50 @@ std::string Quoted(const std::filesystem::path& arg) {
   return "'" + arg.string() + "'";
 }
 
-class FaultedSample : public ::testing::Test {
+enum class Backend { kEmbedded, kOdbc };
+
+class FaultedSample : public ::testing::TestWithParam<Backend> {
  protected:
   static void SetUpTestSuite() {
-    manifest_ = sample::CreateSample({.path = Db(),
+    manifest_ = sample::CreateSample({.path = dir_.path() / "faulted.db",
                                       .owner = "demo",
                                       .scale = 400,
                                       .seed = 11,
                                       .faults = sample::FaultSet::kLedgers});
-    // The document test works on its own copy, whatever the program does to this one.
-    std::filesystem::copy_file(Db(), dir_.path() / "pristine.db");
+    // Each backend and the document test work on their own copy, whatever the program does to
+    // the others.
+    std::filesystem::copy_file(dir_.path() / "faulted.db", dir_.path() / "faulted-odbc.db");
+    std::filesystem::copy_file(dir_.path() / "faulted.db", dir_.path() / "pristine.db");
   }
 
-  static std::filesystem::path Db() { return dir_.path() / "faulted.db"; }
-  static std::filesystem::path Reports() { return dir_.path() / "reports"; }
+  static bool Odbc() { return GetParam() == Backend::kOdbc; }
+  static std::filesystem::path Db() {
+    return dir_.path() / (Odbc() ? "faulted-odbc.db" : "faulted.db");
+  }
+  static std::filesystem::path Reports() {
+    return dir_.path() / (Odbc() ? "reports-odbc" : "reports");
+  }
+  // The database options of a job: the file, or the connection string of the same file.
+  static std::string Source() {
+    return Odbc() ? "--odbc " + Quoted(testing::SqliteOdbcString(Db())) : "--db " + Quoted(Db());
+  }
+  static std::shared_ptr<db::Connection> Connect(const std::filesystem::path& file) {
+    if (Odbc()) return db::OdbcConnection::Open(testing::SqliteOdbcString(file), "demo");
+    return db::SqliteConnection::Open(file, "demo");
+  }
 
-  static CliResult Run(const std::string& args) {
+  // `env`: variable assignments for the program, e.g. "ODBCINI=/tmp/odbc.ini".
+  static CliResult Run(const std::string& args, const std::string& env = "") {
     const std::filesystem::path out = dir_.path() / "out.txt", err = dir_.path() / "err.txt";
-    const int status = std::system((std::string(TALLYVET_PROGRAM) + " " + args + " >" +
-                                    Quoted(out) + " 2>" + Quoted(err) + " </dev/null")
+    const int status = std::system((env + " " + TALLYVET_PROGRAM + " " + args + " >" + Quoted(out) +
+                                    " 2>" + Quoted(err) + " </dev/null")
                                        .c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, testing::FileText(out),
             testing::FileText(err)};
   }
 
   static std::string Reconcile(const std::string& extra) {
-    return "reconcile --db " + Quoted(Db()) + " --user demo --from 期初 --to " + lastPeriod_ +
+    return "reconcile " + Source() + " --user demo --from 期初 --to " + lastPeriod_ +
            " --report-dir " + Quoted(Reports()) + " " + extra;
   }
 
@@ -96,7 +118,7 @@ class FaultedSample : public ::testing::Test {
 };
 
 // One test, in order, because each step works on what the one before left in the account set.
-TEST_F(FaultedSample, ReportRegisterAndUndo) {
+TEST_P(FaultedSample, ReportRegisterAndUndo) {
   ASSERT_FALSE(Expected().empty());
 
   // 1. Exactly the planted ledger faults, no more.
@@ -138,14 +160,14 @@ TEST_F(FaultedSample, ReportRegisterAndUndo) {
 
   // 5. Rebuilding the stock ledger from the documents repairs item 2 alone.
   const CliResult rebuilt =
-      Run("rebuild --db " + Quoted(Db()) + " --user demo --kind 库存 --from ' ' --to 9999-12-31");
+      Run("rebuild " + Source() + " --user demo --kind 库存 --from ' ' --to 9999-12-31");
   EXPECT_EQ(rebuilt.status, 0) << rebuilt.err;
   EXPECT_EQ(Run(Reconcile("--items 2")).status, 0);
   EXPECT_EQ(Run(Reconcile("--items 1")).status, 1);
 }
 
-TEST_F(FaultedSample, ValidationMessagesAndExitStatus) {
-  const std::string db = "--db " + Quoted(Db()) + " --user demo ";
+TEST_P(FaultedSample, ValidationMessagesAndExitStatus) {
+  const std::string db = Source() + " --user demo ";
   for (const auto& [args, message] : std::vector<std::pair<std::string, std::string>>{
            {"reconcile " + db + "--from " + lastPeriod_ + " --to 期初 --items ''",
             "开始对账期间不能大于截止对账期间!\n"},
@@ -160,9 +182,9 @@ TEST_F(FaultedSample, ValidationMessagesAndExitStatus) {
 
 // "查看单据明细" on every difference of items 1 to 5: the statement runs on the host's schema and
 // the documents it lists add up to the recomputed figure.
-TEST_F(FaultedSample, DocumentsBehindEveryDifferenceAddUpToTheRecomputedValue) {
+TEST_P(FaultedSample, DocumentsBehindEveryDifferenceAddUpToTheRecomputedValue) {
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(dir_.path() / "pristine.db", "demo");
+  ctx.connection = Connect(dir_.path() / "pristine.db");
   ctx.user = "demo";
   testing::ScriptedMessageBox messages;
   int checked = 0;
@@ -194,6 +216,94 @@ TEST_F(FaultedSample, DocumentsBehindEveryDifferenceAddUpToTheRecomputedValue) {
   launcher.CmdSelClick(0);
   EXPECT_GT(checked, 5);
 }
+
+// Bad data sources stop the job before it starts: exit status 2 and one line that names what was
+// wrong, with the driver's own words.
+TEST_P(FaultedSample, BadDataSourcesStopWithOneLineNamingTheFailure) {
+  if (!Odbc()) GTEST_SKIP() << "ODBC data sources only";
+  std::filesystem::copy_file(dir_.path() / "pristine.db", dir_.path() / "no-tables.db");
+  db::SqliteConnection::Open(dir_.path() / "no-tables.db", "demo")
+      ->ExecuteScript("DROP TABLE ItemActivityDetail");
+  const std::string plain = "Driver=SQLite3;NoCreat=1;Database=" + Db().string();
+  for (const auto& [connection, says] : std::vector<std::pair<std::string, std::string>>{
+           {"DSN=tallyvet_no_such_source", "unknown ODBC data source: "},
+           {"Driver=/nonexistent/libnodriver.so", "the ODBC driver cannot be loaded: "},
+           {"Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=1;Database=x;UID=u;PWD=secret",
+            "the database server cannot be reached: "},
+           {plain, "the SQLite data source has no Oracle functions: add LoadExt="},
+           {testing::SqliteOdbcString(dir_.path() / "no-tables.db"),
+            "the database holds no account set (table ItemActivityDetail): "}}) {
+    for (const std::string job : {"reconcile --items 1",
+                                  "rebuild --kind 库存 --from ' ' --to "
+                                  "9999-12-31",
+                                  "check-receipts --adjust --yes"}) {
+      const std::string verb = job.substr(0, job.find(' '));
+      const std::string rest = job.substr(verb.size());
+      const CliResult run = Run(verb + " --odbc " + Quoted(connection) + " --user demo" + rest);
+      EXPECT_EQ(run.status, 2) << job << ": " << run.err;
+      EXPECT_EQ(run.err.rfind("tallyvet: " + says, 0), 0u) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+      EXPECT_EQ(run.err.find("secret"), std::string::npos) << "no password in messages";
+      EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+  }
+  EXPECT_EQ(
+      Run("reconcile --db " + Quoted(Db()) + " --odbc " + Quoted(plain) + " --user demo").status,
+      2);
+}
+
+// A write job over ODBC is one transaction: when part of it fails, none of it stays.
+TEST_P(FaultedSample, AWriteJobThatFailsPartWayIsRolledBackWhole) {
+  if (!Odbc()) GTEST_SKIP() << "transactions are the ODBC host's";
+  const std::filesystem::path file = dir_.path() / "refusing.db";
+  std::filesystem::copy_file(dir_.path() / "pristine.db", file);
+  auto refusing = db::SqliteConnection::Open(file, "demo");
+  refusing->ExecuteScript(R"(
+    CREATE TRIGGER RefuseInsert BEFORE INSERT ON PositionDaily BEGIN
+      SELECT RAISE(ABORT, 'the stock ledger is locked'); END;
+    CREATE TRIGGER RefuseUpdate BEFORE UPDATE ON PositionDaily BEGIN
+      SELECT RAISE(ABORT, 'the stock ledger is locked'); END;)");
+  const std::string reconcile = "reconcile --odbc " + Quoted(testing::SqliteOdbcString(file)) +
+                                " --user demo --from 期初 --to " + lastPeriod_ + " --report-dir " +
+                                Quoted(dir_.path() / "reports-refusing");
+  const CliResult before = Run(reconcile + " --json");
+  ASSERT_EQ(Reported(before.out), Expected());
+
+  const CliResult registered = Run(reconcile + " --register --yes");
+  EXPECT_EQ(registered.status, 2) << registered.err;
+  EXPECT_NE(registered.err.find("registered "), std::string::npos) << registered.err;
+  EXPECT_EQ(registered.err.find(" 0 failed"), std::string::npos) << registered.err;
+  EXPECT_NE(registered.err.find("rolled back, nothing was written"), std::string::npos)
+      << registered.err;
+  EXPECT_EQ(Reported(Run(reconcile + " --json").out), Expected());
+
+  const CliResult rebuilt = Run("rebuild --odbc " + Quoted(testing::SqliteOdbcString(file)) +
+                                " --user demo --kind 库存 --from ' ' --to 9999-12-31");
+  EXPECT_EQ(rebuilt.status, 2) << rebuilt.err;
+  EXPECT_NE(rebuilt.err.find("the stock ledger is locked"), std::string::npos) << rebuilt.err;
+  EXPECT_EQ(Reported(Run(reconcile + " --json").out), Expected());
+}
+
+// The README's way: a DSN in an odbc.ini.
+TEST_P(FaultedSample, ADataSourceNameFromAnOdbcIniReachesTheAccountSet) {
+  if (!Odbc()) GTEST_SKIP() << "ODBC data sources only";
+  const std::filesystem::path ini = dir_.path() / "odbc.ini";
+  std::ofstream(ini) << "[tallyvet_sample]\nDriver = SQLite3\nDatabase = "
+                     << (dir_.path() / "pristine.db").string()
+                     << "\nLoadExt = " TALLYVET_ORACLE_EXTENSION "\nNoCreat = 1\n";
+  const CliResult run =
+      Run("reconcile --odbc DSN=tallyvet_sample --user demo --from 期初 --to " + lastPeriod_ +
+              " --report-dir " + Quoted(dir_.path() / "reports-dsn") + " --json",
+          "ODBCINI=" + Quoted(ini));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(Reported(run.out), Expected());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, FaultedSample,
+                         ::testing::Values(Backend::kEmbedded, Backend::kOdbc),
+                         [](const auto& info) {
+                           return info.param == Backend::kOdbc ? "Odbc" : "Embedded";
+                         });
 
 }  // namespace
 }  // namespace tallyvet

@@ -1,0 +1,113 @@
+#include "cli/host_connection.h"
+
+#include <iostream>
+#include <stdexcept>
+
+#include "db/odbc_connection.h"
+#include "db/sqlite_connection.h"
+
+namespace tallyvet::cli {
+
+namespace {
+
+// The tables every job reads first; a database without them holds no account set.
+constexpr const char* kAccountSetTables[] = {"Business", "AccountPeriod", "ItemActivity",
+                                             "ItemActivityDetail"};
+
+std::string ConnectFailure(const db::OdbcError& e) {
+  switch (db::ClassifySqlState(e.sqlstate(), /*connecting=*/true)) {
+    case db::OdbcFailure::kUnknownDataSource:
+      return "unknown ODBC data source: " + e.message();
+    case db::OdbcFailure::kMissingDriver:
+      return "the ODBC driver cannot be loaded: " + e.message();
+    case db::OdbcFailure::kLoginRefused:
+      return "login refused (user or password): " + e.message();
+    case db::OdbcFailure::kConnectFailed:
+      return "the database server cannot be reached: " + e.message();
+    default:
+      return "cannot connect to the ODBC data source: " + e.message();
+  }
+}
+
+std::string LinkLostFailure(const std::string& message) {
+  return "the connection to the database was lost: " + message + "; nothing was written";
+}
+
+void CheckAccountSet(db::Connection& conn, const db::OdbcConnection* odbc) {
+  for (const char* table : kAccountSetTables) {
+    try {
+      conn.OpenResultset(std::string("SELECT COUNT(*) FROM ") + table + " WHERE 1=0", 3)->Close();
+    } catch (const db::Error& e) {
+      if (odbc != nullptr && odbc->LinkLost())
+        throw std::runtime_error(LinkLostFailure(e.message()));
+      throw std::runtime_error("the database holds no account set (table " + std::string(table) +
+                               "): " + e.message());
+    }
+  }
+}
+
+}  // namespace
+
+void AddHostOptions(CLI::App& cmd, HostOptions& options) {
+  CLI::Option_group* database =
+      cmd.add_option_group("database", "the account set's database, one of:");
+  database->add_option("--db", options.db, "account-set database file")->check(CLI::ExistingFile);
+  database->add_option(
+      "--odbc", options.odbc,
+      "ODBC connection string instead of --db, e.g. DSN=accounts;UID=..;PWD=.. (see README)");
+  database->require_option(1);
+  cmd.add_option("--user", options.user, "account-set owner")->required();
+}
+
+HostConnection::HostConnection(const HostOptions& options, Job job) {
+  if (options.odbc.empty()) {
+    connection_ = db::SqliteConnection::Open(options.db, options.user);
+    CheckAccountSet(*connection_, nullptr);
+    return;
+  }
+  std::shared_ptr<db::OdbcConnection> odbc;
+  try {
+    odbc = db::OdbcConnection::Open(options.odbc, options.user);
+  } catch (const db::OdbcError& e) {
+    throw std::runtime_error(ConnectFailure(e));
+  }
+  odbc_ = odbc.get();
+  connection_ = odbc;
+  CheckAccountSet(*connection_, odbc_);
+  if (job == Job::kWrite) {
+    odbc_->SetAutocommit(false);
+    transaction_ = true;
+  }
+}
+
+HostConnection::~HostConnection() {
+  if (!transaction_) return;
+  try {
+    odbc_->Rollback();
+  } catch (const db::Error&) {
+    // The job is already failing for its own reason; a link gone takes its transaction with it.
+  }
+}
+
+void HostConnection::Finish(bool succeeded) {
+  if (odbc_ != nullptr && odbc_->LinkLost()) {
+    throw std::runtime_error(LinkLostFailure(odbc_->LinkLostError()));
+  }
+  if (!transaction_) return;
+  if (!succeeded) {
+    odbc_->Rollback();
+    transaction_ = false;
+    std::cerr << "tallyvet: the job did not succeed: its changes were rolled back, nothing was "
+                 "written\n";
+    return;
+  }
+  try {
+    odbc_->Commit();
+  } catch (const db::Error& e) {
+    throw std::runtime_error("the changes could not be committed, nothing was written: " +
+                             e.message());
+  }
+  transaction_ = false;
+}
+
+}  // namespace tallyvet::cli
