@@ -206,7 +206,10 @@ void WriteNumberText(RowWriter& row, std::string_view v) {
 // The rows of an executed statement, fetched a block at a time into bound buffers.
 class OdbcRows final : public RowSource {
  public:
-  OdbcRows(std::unique_ptr<Statement> stmt, OdbcDialect dialect, std::string sql)
+  // `long_names`: labels the translation gave columns whose names the database cannot hold,
+  // with those names, which the columns are reported by.
+  OdbcRows(std::unique_ptr<Statement> stmt, OdbcDialect dialect, std::string sql,
+           const sql::LongNames& long_names = {})
       : stmt_(std::move(stmt)), sql_(std::move(sql)) {
     SQLHSTMT h = stmt_->get();
     SQLSMALLINT count = 0;
@@ -221,7 +224,11 @@ class OdbcRows final : public RowSource {
       SQLULEN size = 0;
       stmt_->Check(SQLDescribeCol(h, c, nullptr, 0, nullptr, &sql_type, &size, &digits, &nullable),
                    sql_);
-      columns_.push_back(ColumnInfo{UpperAscii(Label(c)), AdoTypeOfColumn(c, sql_type, dialect)});
+      std::string name = UpperAscii(Label(c));
+      for (const auto& [label, whole] : long_names) {
+        if (name == label) name = whole;
+      }
+      columns_.push_back(ColumnInfo{std::move(name), AdoTypeOfColumn(c, sql_type, dialect)});
       BoundColumn b;
       b.binding = BindingOf(dialect, sql_type, size, digits);
       if (b.binding == Binding::kInteger || b.binding == Binding::kDouble) {
@@ -492,8 +499,11 @@ std::string OdbcConnection::Translate(const std::string& sql) const {
 
 std::unique_ptr<Recordset> OdbcConnection::OpenResultset(const std::string& sql, int, int) {
   auto stmt = std::make_unique<Statement>(link_, query_timeout_, sql);
-  stmt->ExecDirect(Translate(sql), sql);
-  auto rows = std::make_unique<OdbcRows>(std::move(stmt), dialect_, sql);
+  sql::LongNames long_names;
+  stmt->ExecDirect(dialect_ == OdbcDialect::kPostgres ? sql::TranslateForPostgres(sql, &long_names)
+                                                      : Translate(sql),
+                   sql);
+  auto rows = std::make_unique<OdbcRows>(std::move(stmt), dialect_, sql, long_names);
   return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
 }
 

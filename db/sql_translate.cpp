@@ -1045,7 +1045,7 @@ std::string DropFromDual(const std::string& sql) {
   return edits.Render();
 }
 
-std::string NameExpressionColumns(const std::string& sql) {
+std::string NameExpressionColumns(const std::string& sql, LongNames* long_names) {
   const Statement st(sql);
   if (!st.balanced()) return sql;
   Edits edits(st);
@@ -1054,7 +1054,11 @@ std::string NameExpressionColumns(const std::string& sql) {
     // PostgreSQL keeps 63 bytes of a name and warns about the rest; cut it here, whole
     // characters only, so that the statement runs without a notice.
     std::string name = UpperAscii(ColumnText(sql, st, first, last));
-    if (name.size() > kMaxPostgresName) {
+    if (name.size() > kMaxPostgresName && long_names != nullptr) {
+      std::string label = "TV_NAME_" + std::to_string(long_names->size() + 1);
+      long_names->emplace_back(label, std::move(name));
+      name = std::move(label);
+    } else if (name.size() > kMaxPostgresName) {
       std::size_t cut = kMaxPostgresName;
       while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
       name.resize(cut);
@@ -1069,8 +1073,8 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner) {
       CompareTextWithNumber(RewriteOuterJoins(DropNologging(StripOwner(sql, owner))))));
 }
 
-std::string TranslateForPostgres(const std::string& sql) {
-  std::string out = NameExpressionColumns(sql);
+std::string TranslateForPostgres(const std::string& sql, LongNames* long_names) {
+  std::string out = NameExpressionColumns(sql, long_names);
   out = RewriteOuterJoins(DropFromDual(DropNologging(out)), Dialect::kPostgres);
   out = OracleConcatenation(CompareTextWithNumber(out, Dialect::kPostgres), Dialect::kPostgres);
   return DecodeToCase(NvlToCoalesce(out));

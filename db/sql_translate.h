@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tallyvet::db::sql {
 
@@ -72,7 +74,11 @@ std::string DropFromDual(const std::string& sql);
 // to PostgreSQL's 63 bytes, as a quoted alias: Oracle names such a column by its text, and callers
 // read it by that name, where PostgreSQL would call it after its function ("coalesce") or
 // "?column?". Plain column references and * keep the names the database gives them.
-std::string NameExpressionColumns(const std::string& sql);
+//
+// A name longer than that goes into `long_names` instead, when given: the alias is then a short
+// label (TV_NAME_1, ...) paired there with the whole name, for the connection to report.
+using LongNames = std::vector<std::pair<std::string, std::string>>;  // label, name
+std::string NameExpressionColumns(const std::string& sql, LongNames* long_names = nullptr);
 
 // All rules in order: StripOwner, DropNologging, RewriteOuterJoins, CompareTextWithNumber,
 // OracleConcatenation, OracleNullOrdering.
@@ -86,7 +92,7 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner);
 // stays as the schema name; nulls already sort as Oracle sorts them. Rules in order:
 // NameExpressionColumns, DropNologging, DropFromDual, RewriteOuterJoins, CompareTextWithNumber,
 // OracleConcatenation, NvlToCoalesce, DecodeToCase.
-std::string TranslateForPostgres(const std::string& sql);
+std::string TranslateForPostgres(const std::string& sql, LongNames* long_names = nullptr);
 
 // The translation `dialect` needs: TranslateOracle or TranslateForPostgres.
 std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner);

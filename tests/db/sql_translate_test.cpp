@@ -3,6 +3,8 @@
 // SQLite against the rows Oracle gives for it.
 #include "db/sql_translate.h"
 
+#include "db/text.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -598,6 +600,11 @@ TEST(PostgresDialect, ExpressionColumnsAreNamedByTheirTextAsOracleNamesThem) {
       named.substr(named.find('"') + 1, named.rfind('"') - named.find('"') - 1);
   EXPECT_LE(alias.size(), 63u);
   EXPECT_EQ(alias, "NVL(" + std::string(59, 'A'));
+  // Or, for a caller that reports the names itself, a short label paired with the whole name.
+  LongNames names;
+  EXPECT_EQ(NameExpressionColumns("SELECT " + longColumn + ", b+1 FROM T", &names),
+            "SELECT " + longColumn + " AS \"TV_NAME_1\", b+1 AS \"B+1\" FROM T");
+  EXPECT_EQ(names, (LongNames{{"TV_NAME_1", db::UpperAscii(longColumn)}}));
   const std::string wide =
       NameExpressionColumns("SELECT f('" + std::string(58, 'x') + "委托') FROM T");
   EXPECT_NE(wide.find("XXXXX\" FROM"), std::string::npos) << wide;  // 委 (3 bytes) would not fit
