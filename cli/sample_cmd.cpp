@@ -1,5 +1,6 @@
-// tallyvet sample create: writes a new sample account set (an embedded host database) and,
-// on request, the manifest of the faults planted in it.
+// tallyvet sample create: writes a new sample account set (an embedded host database, or a schema
+// on a PostgreSQL server reached through ODBC) and, on request, the manifest of the faults planted
+// in it.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -10,10 +11,14 @@
 #include <stdexcept>
 #include <string>
 
+#include <stdlib.h>
+
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "db/odbc_connection.h"
+#include "sample/copy.h"
 #include "sample/sample.h"
 
 namespace tallyvet::cli {
@@ -22,6 +27,7 @@ namespace {
 
 struct SampleCreateOptions {
   std::string db;
+  std::string odbc;
   std::string owner = "tallyvet";
   std::string version = "9.00";
   std::int64_t scale = 1000;
@@ -31,7 +37,63 @@ struct SampleCreateOptions {
   bool force = false;
 };
 
+// A sample on a server is built in a scratch file by the same generator, then copied into the
+// owner's schema in one transaction: a copy that fails leaves the server as it was.
+nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& odbc) {
+  auto conn = db::OdbcConnection::Open(odbc, options.owner);
+  if (conn->dialect() != db::OdbcDialect::kPostgres) {
+    throw std::runtime_error("sample create --odbc builds on PostgreSQL only; the data source is " +
+                             conn->dbms_name());
+  }
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "tallyvet-sample-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot make a scratch folder in " +
+                             std::filesystem::temp_directory_path().string());
+  }
+  const std::filesystem::path scratch = pattern;
+  struct Remove {
+    std::filesystem::path path;
+    ~Remove() {
+      std::error_code ec;
+      std::filesystem::remove_all(path, ec);
+    }
+  } removeScratch{scratch};
+  const bool replace = options.overwrite;
+  options.path = scratch / "sample.db";
+  options.overwrite = false;
+  nlohmann::json manifest = sample::CreateSample(options);
+
+  sample::CopyOptions copy;
+  copy.schema = options.owner;
+  copy.replace = replace;
+  conn->SetAutocommit(false);
+  try {
+    if (!replace) {
+      auto existing = conn->OpenResultset(
+          "SELECT COUNT(*) FROM information_schema.schemata WHERE schema_name = LOWER('" +
+          options.owner + "')");
+      if (existing->Fields()[0].Value().AsInteger() > 0) {
+        throw std::runtime_error("the schema " + options.owner +
+                                 " exists already (use --force to replace it)");
+      }
+    }
+    sample::CopyAccountSet(
+        options.path, [&](const std::string& sql) { conn->ExecuteNative(sql); }, copy);
+    conn->Commit();
+  } catch (...) {
+    try {
+      conn->Rollback();
+    } catch (const db::Error&) {
+      // The link is gone; the server has rolled the transaction back itself.
+    }
+    throw;
+  }
+  return manifest;
+}
+
 void RunSampleCreate(const SampleCreateOptions& o) {
+  if (o.db.empty() && o.odbc.empty()) throw CLI::RequiredError("--db or --odbc");
   sample::SampleOptions options;
   options.path = o.db;
   options.owner = o.owner;
@@ -42,7 +104,8 @@ void RunSampleCreate(const SampleCreateOptions& o) {
   options.overwrite = o.force;
 
   const auto started = std::chrono::steady_clock::now();
-  const nlohmann::json manifest = sample::CreateSample(options);
+  const nlohmann::json manifest =
+      o.odbc.empty() ? sample::CreateSample(options) : CreateOnServer(options, o.odbc);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
@@ -51,13 +114,19 @@ void RunSampleCreate(const SampleCreateOptions& o) {
     out << manifest.dump(2) << "\n";
     if (!out) throw std::runtime_error("cannot write the manifest " + o.manifest);
   }
-  const double megabytes =
-      static_cast<double>(std::filesystem::file_size(options.path)) / (1024.0 * 1024.0);
   char summary[160];
-  std::snprintf(summary, sizeof summary, "%lld document lines, %.1f MB, %.1f s",
-                static_cast<long long>(manifest.at("lines").get<std::int64_t>()), megabytes,
-                seconds);
-  std::cout << "created " << o.db << ": " << summary;
+  if (o.odbc.empty()) {
+    const double megabytes =
+        static_cast<double>(std::filesystem::file_size(options.path)) / (1024.0 * 1024.0);
+    std::snprintf(summary, sizeof summary, "%lld document lines, %.1f MB, %.1f s",
+                  static_cast<long long>(manifest.at("lines").get<std::int64_t>()), megabytes,
+                  seconds);
+    std::cout << "created " << o.db << ": " << summary;
+  } else {
+    std::snprintf(summary, sizeof summary, "%lld document lines, %.1f s",
+                  static_cast<long long>(manifest.at("lines").get<std::int64_t>()), seconds);
+    std::cout << "created schema " << o.owner << " on the server: " << summary;
+  }
   if (options.faults != sample::FaultSet::kNone) {
     std::cout << "; planted " << manifest.at("receipt_faults").size() << " receipt faults, "
               << manifest.at("cost_groups").size() << " cost groups, "
@@ -75,7 +144,12 @@ void AddSampleCommand(CLI::App& app) {
   CLI::App* create = sample->add_subcommand(
       "create", "Write a new sample account set: documents, vouchers, ledgers, stored source");
   auto o = std::make_shared<SampleCreateOptions>();
-  create->add_option("--db", o->db, "Account-set file to create")->required();
+  CLI::Option* db = create->add_option("--db", o->db, "Account-set file to create");
+  CLI::Option* odbc = create->add_option(
+      "--odbc", o->odbc,
+      "ODBC connection string of a PostgreSQL database: the account set goes into a schema "
+      "named after the owner");
+  db->excludes(odbc);
   create->add_option("--owner", o->owner, "Account-set owner")->capture_default_str();
   create
       ->add_option("--version", o->version,
@@ -90,7 +164,7 @@ void AddSampleCommand(CLI::App& app) {
       ->check(CLI::IsMember({"none", "receipts", "ledgers", "all"}))
       ->capture_default_str();
   create->add_option("--manifest", o->manifest, "Write the planted faults as JSON to this file");
-  create->add_flag("--force", o->force, "Replace an existing file");
+  create->add_flag("--force", o->force, "Replace an existing file (or schema)");
   create->callback([o] { RunSampleCreate(*o); });
 }
 

@@ -214,8 +214,10 @@ void WriteNumberText(RowWriter& row, std::string_view v) {
 class OdbcRows final : public RowSource {
  public:
   // `getdata_bound`: the driver reads a bound column again with SQLGetData (SQL_GD_BOUND).
+  // `long_names`: labels the translation gave columns whose names the database cannot hold,
+  // with those names, which the columns are reported by.
   OdbcRows(std::unique_ptr<Statement> stmt, OdbcDialect dialect, bool getdata_bound,
-           std::string sql)
+           std::string sql, const sql::LongNames& long_names = {})
       : stmt_(std::move(stmt)), sql_(std::move(sql)) {
     SQLHSTMT h = stmt_->get();
     SQLSMALLINT count = 0;
@@ -231,7 +233,11 @@ class OdbcRows final : public RowSource {
       SQLULEN size = 0;
       stmt_->Check(SQLDescribeCol(h, c, nullptr, 0, nullptr, &sql_type, &size, &digits, &nullable),
                    sql_);
-      columns_.push_back(ColumnInfo{UpperAscii(Label(c)), AdoTypeOfColumn(c, sql_type, dialect)});
+      std::string name = UpperAscii(Label(c));
+      for (const auto& [label, whole] : long_names) {
+        if (name == label) name = whole;
+      }
+      columns_.push_back(ColumnInfo{std::move(name), AdoTypeOfColumn(c, sql_type, dialect)});
       BoundColumn b;
       b.binding = BindingOf(dialect, sql_type, size, digits);
       if (b.binding == Binding::kInteger || b.binding == Binding::kDouble) {
@@ -408,8 +414,10 @@ class OdbcRows final : public RowSource {
 OdbcDialect DialectOf(std::string_view dbms_name) {
   if (EqualsIgnoringAsciiCase(dbms_name, "Oracle")) return OdbcDialect::kOracle;
   if (EqualsIgnoringAsciiCase(dbms_name, "SQLite")) return OdbcDialect::kSqlite;
+  if (EqualsIgnoringAsciiCase(dbms_name, "PostgreSQL")) return OdbcDialect::kPostgres;
   throw Error("the data source is a " + std::string(dbms_name) +
-              " database, which tallyvet does not speak (it speaks Oracle and SQLite)");
+              " database, which tallyvet does not speak (it speaks Oracle, SQLite and "
+              "PostgreSQL)");
 }
 
 OdbcFailure ClassifySqlState(std::string_view sqlstate, bool connecting) {
@@ -500,19 +508,49 @@ void OdbcConnection::Connect() {
   const OdbcDialect previous_dialect = std::exchange(dialect_, dialect);
   std::string previous_name = std::exchange(dbms_name_, dbms);
   const bool previous_getdata = std::exchange(getdata_bound_, (getdata & SQL_GD_BOUND) != 0);
-  if (dialect_ != OdbcDialect::kSqlite) return;
   try {
-    OpenResultset("SELECT NVL(NULL, 1), DECODE(1, 1, 2), LPAD('a', 2), RPAD('a', 2)")->Close();
-  } catch (const OdbcError& e) {
+    PrepareSession();
+  } catch (...) {
     link_ = std::move(previous);
     dialect_ = previous_dialect;
     dbms_name_ = std::move(previous_name);
     getdata_bound_ = previous_getdata;
-    // Without them nearly every statement of the host fails; say so once, here.
-    throw Error(
-        "the SQLite data source has no Oracle functions: add LoadExt=<the tallyvet folder>/"
-        "libtallyvet_oracle.so to its connection string or DSN (" +
-        e.message() + ")");
+    throw;
+  }
+}
+
+// What the dialect needs of the data source, checked once here: without it nearly every
+// statement of the host would fail, each with a message of its own.
+void OdbcConnection::PrepareSession() {
+  switch (dialect_) {
+    case OdbcDialect::kOracle:
+      return;
+    case OdbcDialect::kSqlite:
+      try {
+        OpenResultset("SELECT NVL(NULL, 1), DECODE(1, 1, 2), LPAD('a', 2), RPAD('a', 2)")->Close();
+      } catch (const OdbcError& e) {
+        throw Error(
+            "the SQLite data source has no Oracle functions: add LoadExt=<the tallyvet folder>/"
+            "libtallyvet_oracle.so to its connection string or DSN (" +
+            e.message() + ")");
+      }
+      return;
+    case OdbcDialect::kPostgres:
+      // The host names its tables unqualified, so the owner's schema comes first in the search
+      // path; orafce keeps its Oracle functions in the schema "oracle" (and some in public).
+      if (!IsPlainIdentifier(owner_)) {
+        throw Error("the owner '" + owner_ + "' cannot name a PostgreSQL schema");
+      }
+      Execute("SET search_path TO " + owner_ + ", public, oracle");
+      try {
+        OpenResultset("SELECT LPAD(1, 2, '0'), INSTR('ab', 'b')")->Close();
+      } catch (const OdbcError& e) {
+        throw Error(
+            "the PostgreSQL database has no orafce extension (LPAD and INSTR as Oracle has "
+            "them): CREATE EXTENSION orafce (" +
+            e.message() + ")");
+      }
+      return;
   }
 }
 
@@ -521,15 +559,21 @@ std::string OdbcConnection::Translate(const std::string& sql) const {
     case OdbcDialect::kOracle:
       return sql;
     case OdbcDialect::kSqlite:
-      return sql::TranslateOracle(sql, owner_);
+      return sql::Translate(sql::Dialect::kSqlite, sql, owner_);
+    case OdbcDialect::kPostgres:
+      return sql::Translate(sql::Dialect::kPostgres, sql, owner_);
   }
   return sql;
 }
 
 std::unique_ptr<Recordset> OdbcConnection::OpenResultset(const std::string& sql, int, int) {
   auto stmt = std::make_unique<Statement>(link_, query_timeout_, sql);
-  stmt->ExecDirect(Translate(sql), sql);
-  auto rows = std::make_unique<OdbcRows>(std::move(stmt), dialect_, getdata_bound_, sql);
+  sql::LongNames long_names;
+  stmt->ExecDirect(dialect_ == OdbcDialect::kPostgres ? sql::TranslateForPostgres(sql, &long_names)
+                                                      : Translate(sql),
+                   sql);
+  auto rows =
+      std::make_unique<OdbcRows>(std::move(stmt), dialect_, getdata_bound_, sql, long_names);
   return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
 }
 
@@ -542,6 +586,12 @@ void OdbcConnection::Execute(const std::string& sql) {
   SQLLEN rows = 0;
   stmt.Check(SQLRowCount(stmt.get(), &rows), sql);
   rows_affected_ = rows < 0 ? 0 : rows;
+}
+
+void OdbcConnection::ExecuteNative(const std::string& sql) {
+  const Statement stmt(link_, query_timeout_, sql);
+  stmt.ExecDirect(sql, sql);
+  rows_affected_ = 0;
 }
 
 void OdbcConnection::SetAutocommit(bool on) {

@@ -7,6 +7,9 @@
 //   SQLite  the same translation as the embedded database (sql_translate.h); the driver must load
 //           the Oracle functions as an extension (LoadExt=<bin>/libtallyvet_oracle.so), which
 //           Open checks.
+//   PostgreSQL  the PostgreSQL translation (sql_translate.h), with the owner's schema first in
+//           the session's search path and the orafce extension for LPAD and INSTR, which Open
+//           checks.
 // Any other product is refused with an error naming it.
 //
 // Results are fetched in blocks of rows into bound column buffers and written from there into the
@@ -37,7 +40,7 @@ namespace tallyvet::db {
 
 // The SQL a data source is spoken to in. A new dialect is one enumerator here, one name in
 // DialectOf and one case in OdbcConnection::Translate.
-enum class OdbcDialect { kOracle, kSqlite };
+enum class OdbcDialect { kOracle, kSqlite, kPostgres };
 
 // The dialect of a data source by the product name it reports. Throws Error naming the product
 // when there is none for it.
@@ -84,6 +87,9 @@ class OdbcConnection final : public Connection {
                                            int lock = 0) override;
   void Execute(const std::string& sql) override;
   std::int64_t RowsAffected() const override { return rows_affected_; }
+  // Runs a statement of the program's own, written for this data source (no translation): the
+  // schema and rows of a sample account set. Throws OdbcError.
+  void ExecuteNative(const std::string& sql);
   bool StillExecuting() const override { return false; }
 
   // Statements that wait longer than this (a lock, a slow query) fail with the driver's timeout
@@ -121,6 +127,7 @@ class OdbcConnection final : public Connection {
  private:
   OdbcConnection(std::string connection_string, std::string owner, OpenOptions options);
   void Connect();
+  void PrepareSession();
   std::string connection_string_;
   std::string owner_;
   OpenOptions options_;

@@ -21,6 +21,8 @@ namespace tallyvet::db::sql {
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+// The longest name PostgreSQL keeps, in bytes.
+constexpr std::size_t kMaxPostgresName = 63;
 
 // ---------------------------------------------------------------------------------------------
 // Lexing
@@ -297,6 +299,15 @@ class Edits {
     return out;
   }
 
+  // Puts `text` in place of tokens first..last; what stands in front of the first stays.
+  void Replace(std::size_t first, std::size_t last, std::string text) {
+    for (std::size_t i = first + 1; i <= last; ++i) Drop(i, false);
+    Piece& p = Edit(first);
+    p.before.clear();
+    p.body = std::move(text);
+    p.after.clear();
+  }
+
   // Takes tokens first..last away to be emitted elsewhere; returns their text.
   std::string Move(std::size_t first, std::size_t last) {
     std::string text = Span(first, last);
@@ -349,14 +360,20 @@ class Edits {
 };
 
 // Removes the separators (commas, ANDs) that no longer stand between two kept elements; element
-// j and j + 1 are separated by separators[j].
-void DropSeparators(Edits& edits, const std::vector<bool>& kept,
-                    const std::vector<std::size_t>& separators) {
+// j and j + 1 are separated by separators[j]. Returns the separators that stay.
+std::vector<std::size_t> DropSeparators(Edits& edits, const std::vector<bool>& kept,
+                                        const std::vector<std::size_t>& separators) {
+  std::vector<std::size_t> staying;
   bool kept_before = kept[0];
   for (std::size_t j = 0; j < separators.size(); ++j) {
-    if (!(kept[j + 1] && kept_before)) edits.Drop(separators[j]);
+    if (kept[j + 1] && kept_before) {
+      staying.push_back(separators[j]);
+    } else {
+      edits.Drop(separators[j]);
+    }
     kept_before = kept_before || kept[j + 1];
   }
+  return staying;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -364,7 +381,8 @@ void DropSeparators(Edits& edits, const std::vector<bool>& kept,
 
 class OuterJoins {
  public:
-  OuterJoins(const Statement& st, Edits& edits) : st_(st), edits_(edits) {}
+  OuterJoins(const Statement& st, Edits& edits, Dialect dialect)
+      : st_(st), edits_(edits), dialect_(dialect) {}
 
   // Rewrites every SELECT in tokens [begin, end): the subqueries first, so that a subquery that
   // moves as a whole carries its own rewriting along.
@@ -510,7 +528,14 @@ class OuterJoins {
     }
     std::vector<bool> item_kept(items.size());
     for (std::size_t t = 0; t < items.size(); ++t) item_kept[t] = joined_on[t].empty();
-    DropSeparators(edits_, item_kept, commas);
+    // PostgreSQL binds a comma looser than a JOIN, so an ON could see only the last table of a
+    // comma list; CROSS JOINs keep every table in sight. (SQLite reads a comma as a join already,
+    // and would take CROSS JOIN as an order the planner must not change.)
+    for (std::size_t comma : DropSeparators(edits_, item_kept, commas)) {
+      if (dialect_ != Dialect::kPostgres) continue;
+      edits_.Erase(comma);
+      edits_.Prepend(comma, " CROSS JOIN ");
+    }
     std::vector<bool> conjunct_kept(conjuncts.size());
     bool where_kept = false;
     for (std::size_t c = 0; c < conjuncts.size(); ++c) {
@@ -609,6 +634,7 @@ class OuterJoins {
 
   const Statement& st_;
   Edits& edits_;
+  Dialect dialect_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -749,6 +775,56 @@ bool EndsOrderBy(const Statement& st, std::size_t i, bool in_group) {
   return in_group && st.IsWordIn(i, {"ROWS", "RANGE", "GROUPS"});
 }
 
+// ---------------------------------------------------------------------------------------------
+// Function calls
+
+struct Range {
+  std::size_t first, end;  // tokens [first, end)
+};
+
+// A call of the built-in `name`: the word followed by "(", not qualified by a schema (someone's
+// own function of that name is not ours to rewrite).
+bool IsCall(const Statement& st, std::size_t i, std::string_view name) {
+  return st.IsWord(i, name) && st.Is(i + 1, Kind::kOpen) && st.Match(i + 1) != kNone &&
+         !(i > 0 && st.Is(i - 1, Kind::kDot));
+}
+
+// The arguments of the call whose "(" is at `open`, split at its top-level commas. An empty
+// argument list gives no argument.
+std::vector<Range> Arguments(const Statement& st, std::size_t open) {
+  std::vector<Range> args;
+  const std::size_t close = st.Match(open);
+  if (close == open + 1) return args;
+  std::size_t first = open + 1;
+  for (std::size_t i = first; i <= close; i = i == close ? i + 1 : st.Step(i)) {
+    if (i < close && !st.Is(i, Kind::kComma)) continue;
+    args.push_back({first, i});
+    first = i + 1;
+  }
+  return args;
+}
+
+// NULL, or the empty text, which Oracle holds as null.
+bool IsNullLiteral(const Statement& st, std::size_t first, std::size_t end) {
+  return end == first + 1 &&
+         (st.IsWord(first, "NULL") || (st.Is(first, Kind::kString) && st.Text(first) == "''"));
+}
+
+bool IsLiteral(const Statement& st, std::size_t first, std::size_t end) {
+  return IsBareNumber(st, first, end) || (end == first + 1 && st.Is(first, Kind::kString));
+}
+
+// A select-list column that is a plain column reference: name, a.name, a.b.name, * or a.*.
+bool IsColumnReference(const Statement& st, std::size_t first, std::size_t last) {
+  for (std::size_t i = first; i <= last; ++i) {
+    const bool even = (i - first) % 2 == 0;
+    const bool ok =
+        even ? st.IsName(i) || (i == last && st.IsOperator(i, "*")) : st.Is(i, Kind::kDot);
+    if (!ok) return false;
+  }
+  return (last - first) % 2 == 0;
+}
+
 }  // namespace
 
 std::string DropNologging(const std::string& sql) {
@@ -768,11 +844,11 @@ std::string DropNologging(const std::string& sql) {
   return edits.Render();
 }
 
-std::string RewriteOuterJoins(const std::string& sql) {
+std::string RewriteOuterJoins(const std::string& sql, Dialect dialect) {
   const Statement st(sql);
   if (!st.balanced()) return sql;
   Edits edits(st);
-  OuterJoins(st, edits).Range(0, st.size());
+  OuterJoins(st, edits, dialect).Range(0, st.size());
   return edits.Render();
 }
 
@@ -791,7 +867,7 @@ std::string StripOwner(const std::string& sql, const std::string& owner) {
   return edits.Render();
 }
 
-std::string CompareTextWithNumber(const std::string& sql) {
+std::string CompareTextWithNumber(const std::string& sql, Dialect dialect) {
   const Statement st(sql);
   if (!st.balanced()) return sql;
   Edits edits(st);
@@ -811,12 +887,12 @@ std::string CompareTextWithNumber(const std::string& sql) {
     }
     if (first == kNone) continue;
     edits.Prepend(first, "CAST(");
-    edits.Append(last, " AS REAL)");
+    edits.Append(last, dialect == Dialect::kPostgres ? " AS NUMERIC)" : " AS REAL)");
   }
   return edits.Render();
 }
 
-std::string OracleConcatenation(const std::string& sql) {
+std::string OracleConcatenation(const std::string& sql, Dialect dialect) {
   const Statement st(sql);
   if (!st.balanced()) return sql;
   Edits edits(st);
@@ -851,13 +927,22 @@ std::string OracleConcatenation(const std::string& sql) {
 
     bool never_null = false;
     for (const auto& [tf, te] : terms) {
+      changed[tf] = changed[te - 1] = true;
       if (IsNeverNull(st, tf, te)) {
         never_null = true;
-        continue;
+      } else if (dialect == Dialect::kSqlite) {
+        edits.Prepend(tf, "IFNULL(");
+        edits.Append(te - 1, ",'')");
       }
-      edits.Prepend(tf, "IFNULL(");
-      edits.Append(te - 1, ",'')");
-      changed[tf] = changed[te - 1] = true;
+    }
+    if (dialect == Dialect::kPostgres) {
+      for (std::size_t t = 1; t < terms.size(); ++t) {
+        const std::size_t bar = terms[t].first - 1;
+        edits.Erase(bar);
+        edits.Prepend(bar, ",");
+      }
+      edits.Prepend(first, "CONCAT(");
+      edits.Append(end - 1, ")");
     }
     if (!never_null) {
       edits.Prepend(first, "NULLIF(");
@@ -900,9 +985,103 @@ std::string OracleNullOrdering(const std::string& sql) {
   return edits.Render();
 }
 
+std::string DecodeToCase(const std::string& sql) {
+  const Statement st(sql);
+  if (!st.balanced()) return sql;
+  Edits edits(st);
+  // From the last DECODE back: one that starts later is inside an earlier one or after it, so
+  // every argument's text already holds its own rewriting when its DECODE is rewritten.
+  for (std::size_t d = st.size(); d-- > 0;) {
+    if (!IsCall(st, d, "DECODE")) continue;
+    const std::vector<Range> args = Arguments(st, d + 1);
+    if (args.size() < 3) continue;
+    const std::string key = "(" + edits.Span(args[0].first, args[0].end - 1) + ")";
+    std::string text = "CASE";
+    std::size_t a = 1;
+    for (; a + 1 < args.size(); a += 2) {
+      const Range search = args[a];
+      const std::string value = edits.Span(search.first, search.end - 1);
+      if (IsNullLiteral(st, search.first, search.end)) {
+        text += " WHEN " + key + " IS NULL";
+      } else if (IsLiteral(st, search.first, search.end)) {
+        text += " WHEN " + key + "=" + value;
+      } else {
+        text += " WHEN " + key + " IS NOT DISTINCT FROM (" + value + ")";
+      }
+      text += " THEN " + edits.Span(args[a + 1].first, args[a + 1].end - 1);
+    }
+    if (a < args.size()) text += " ELSE " + edits.Span(args[a].first, args[a].end - 1);
+    edits.Replace(d, st.Match(d + 1), text + " END");
+  }
+  return edits.Render();
+}
+
+std::string NvlToCoalesce(const std::string& sql) {
+  const Statement st(sql);
+  Edits edits(st);
+  for (std::size_t i = 0; i < st.size(); ++i) {
+    if (!IsCall(st, i, "NVL")) continue;
+    edits.Erase(i);
+    edits.Prepend(i, "COALESCE");
+  }
+  return edits.Render();
+}
+
+std::string DropFromDual(const std::string& sql) {
+  const Statement st(sql);
+  Edits edits(st);
+  for (std::size_t i = 0; i + 1 < st.size(); ++i) {
+    if (!st.IsWord(i, "FROM") || !st.IsWord(i + 1, "DUAL")) continue;
+    const std::size_t next = i + 2;
+    // Only the bare table: DUAL.x, or an alias after it, is somebody's own table.
+    if (next < st.size() && !st.Is(next, Kind::kClose) && !st.Is(next, Kind::kSemicolon) &&
+        !st.IsWordIn(
+            next, {"WHERE", "GROUP", "HAVING", "ORDER", "UNION", "INTERSECT", "MINUS", "EXCEPT"})) {
+      continue;
+    }
+    edits.Drop(i);
+    edits.Drop(i + 1);
+  }
+  return edits.Render();
+}
+
+std::string NameExpressionColumns(const std::string& sql, LongNames* long_names) {
+  const Statement st(sql);
+  if (!st.balanced()) return sql;
+  Edits edits(st);
+  for (const auto& [first, last] : SelectColumns(st)) {
+    if (HasAlias(st, first, last) || IsColumnReference(st, first, last)) continue;
+    // PostgreSQL keeps 63 bytes of a name and warns about the rest; cut it here, whole
+    // characters only, so that the statement runs without a notice.
+    std::string name = UpperAscii(ColumnText(sql, st, first, last));
+    if (name.size() > kMaxPostgresName && long_names != nullptr) {
+      std::string label = "TV_NAME_" + std::to_string(long_names->size() + 1);
+      long_names->emplace_back(label, std::move(name));
+      name = std::move(label);
+    } else if (name.size() > kMaxPostgresName) {
+      std::size_t cut = kMaxPostgresName;
+      while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+      name.resize(cut);
+    }
+    edits.Append(last, " AS " + QuoteName(name));
+  }
+  return edits.Render();
+}
+
 std::string TranslateOracle(const std::string& sql, const std::string& owner) {
   return OracleNullOrdering(OracleConcatenation(
       CompareTextWithNumber(RewriteOuterJoins(DropNologging(StripOwner(sql, owner))))));
+}
+
+std::string TranslateForPostgres(const std::string& sql, LongNames* long_names) {
+  std::string out = NameExpressionColumns(sql, long_names);
+  out = RewriteOuterJoins(DropFromDual(DropNologging(out)), Dialect::kPostgres);
+  out = OracleConcatenation(CompareTextWithNumber(out, Dialect::kPostgres), Dialect::kPostgres);
+  return DecodeToCase(NvlToCoalesce(out));
+}
+
+std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner) {
+  return dialect == Dialect::kPostgres ? TranslateForPostgres(sql) : TranslateOracle(sql, owner);
 }
 
 }  // namespace tallyvet::db::sql

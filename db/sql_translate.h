@@ -1,11 +1,20 @@
-// Translation of the host's Oracle SQL into SQL that the embedded SQLite database runs with the
-// same result. Each rule is a small function of its own; none of them touches the inside of a
-// quoted string, a quoted identifier or a comment (optimizer hints are comments and stay).
+// Translation of the host's Oracle SQL into SQL that another database runs with the same result:
+// the embedded SQLite database, or PostgreSQL with the orafce extension. Each rule is a small
+// function of its own; none of them touches the inside of a quoted string, a quoted identifier or
+// a comment (optimizer hints are comments and stay).
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tallyvet::db::sql {
+
+// The databases the host's SQL is translated for. Oracle itself takes it verbatim.
+enum class Dialect {
+  kSqlite,
+  kPostgres,
+};
 
 // Drops NOLOGGING where it stands after the table name of a DELETE or INSERT (Oracle parses it
 // as a table alias; SQLite would refuse it):
@@ -16,8 +25,10 @@ std::string DropNologging(const std::string& sql);
 // Turns Oracle outer-join predicates "a.x=b.y(+)" (or "b.y(+)=a.x") of a comma-joined FROM list
 // into LEFT JOINs: the (+)-marked table leaves the comma list and is joined after it with all its
 // (+) predicates as the ON condition; a table outer-joined on to another outer-joined table is
-// joined after that one. Applies to every SELECT of the statement, subqueries included.
-std::string RewriteOuterJoins(const std::string& sql);
+// joined after that one. Applies to every SELECT of the statement, subqueries included. For
+// PostgreSQL the tables left in the comma list are joined with CROSS JOIN instead, since there
+// a comma binds looser than JOIN and an ON would not see them.
+std::string RewriteOuterJoins(const std::string& sql, Dialect dialect = Dialect::kSqlite);
 
 // Removes the qualifier `owner.` (case-insensitive) in front of a table name; the embedded file
 // holds exactly one account set, the owner's.
@@ -25,21 +36,49 @@ std::string StripOwner(const std::string& sql, const std::string& owner);
 
 // A comparison of a text expression (an operand that contains ||) with a bare numeric literal is
 // done on numbers, as Oracle converts the text:
-//   a || b >= 2005.03  ->  CAST(a || b AS REAL) >= 2005.03
-std::string CompareTextWithNumber(const std::string& sql);
+//   a || b >= 2005.03  ->  CAST(a || b AS REAL) >= 2005.03      (SQLite)
+//                      ->  CAST(a || b AS NUMERIC) >= 2005.03   (PostgreSQL: REAL is 4 bytes
+//                                                                 there, too coarse for periods)
+std::string CompareTextWithNumber(const std::string& sql, Dialect dialect = Dialect::kSqlite);
 
 // Concatenation with Oracle's nulls: a null operand of || counts as empty text, and an empty
-// result is null (Oracle keeps no empty text), where SQLite makes the whole result null:
-//   a || b  ->  NULLIF(IFNULL(a,'') || IFNULL(b,''),'')
+// result is null (Oracle keeps no empty text), where SQLite and PostgreSQL make the whole result
+// null:
+//   a || b  ->  NULLIF(IFNULL(a,'') || IFNULL(b,''),'')    (SQLite)
+//   a || b  ->  NULLIF(CONCAT(a,b),'')                       (PostgreSQL: CONCAT skips nulls and
+//                                                            takes operands of any type)
 // Operands that are non-empty literals stay bare (and then the result is never null). A
 // select-list column whose text this changes gets its old text as alias, so its name stays.
-// A chain with a + or - after its first operand is left alone (the two dialects group it
+// A chain with a + or - after its first operand is left alone (the dialects group it
 // differently).
-std::string OracleConcatenation(const std::string& sql);
+std::string OracleConcatenation(const std::string& sql, Dialect dialect = Dialect::kSqlite);
 
 // Ascending ORDER BY terms get NULLS LAST and descending ones NULLS FIRST, Oracle's default order
 // (SQLite sorts nulls first ascending). Terms that already say NULLS are left alone.
 std::string OracleNullOrdering(const std::string& sql);
+
+// DECODE(e, s1, r1, ..., [d]) as a CASE, for PostgreSQL, where orafce's DECODE wants every
+// argument of one type (a bigint column against the literal 1 finds no function):
+//   DECODE(e,1,a,NULL,b,c)  ->  CASE WHEN (e)=1 THEN a WHEN (e) IS NULL THEN b ELSE c END
+// A search value that is not a literal is compared with IS NOT DISTINCT FROM, since DECODE
+// matches a null with a null. DECODEs inside the arguments are rewritten too.
+std::string DecodeToCase(const std::string& sql);
+
+// NVL(a, b) -> COALESCE(a, b), for PostgreSQL: orafce's NVL wants both arguments of one type.
+std::string NvlToCoalesce(const std::string& sql);
+
+// SELECT ... FROM DUAL -> SELECT ...: PostgreSQL selects without a FROM and has no DUAL.
+std::string DropFromDual(const std::string& sql);
+
+// Gives each select-list column that is an expression without alias its text, upper-cased and cut
+// to PostgreSQL's 63 bytes, as a quoted alias: Oracle names such a column by its text, and callers
+// read it by that name, where PostgreSQL would call it after its function ("coalesce") or
+// "?column?". Plain column references and * keep the names the database gives them.
+//
+// A name longer than that goes into `long_names` instead, when given: the alias is then a short
+// label (TV_NAME_1, ...) paired there with the whole name, for the connection to report.
+using LongNames = std::vector<std::pair<std::string, std::string>>;  // label, name
+std::string NameExpressionColumns(const std::string& sql, LongNames* long_names = nullptr);
 
 // All rules in order: StripOwner, DropNologging, RewriteOuterJoins, CompareTextWithNumber,
 // OracleConcatenation, OracleNullOrdering.
@@ -48,5 +87,14 @@ std::string OracleNullOrdering(const std::string& sql);
 // parentheses, an outer join it cannot place) is left as written, for SQLite to refuse with its
 // own message.
 std::string TranslateOracle(const std::string& sql, const std::string& owner);
+
+// The host's SQL for PostgreSQL with orafce (LPAD, INSTR) in the session's search path. The owner
+// stays as the schema name; nulls already sort as Oracle sorts them. Rules in order:
+// NameExpressionColumns, DropNologging, DropFromDual, RewriteOuterJoins, CompareTextWithNumber,
+// OracleConcatenation, NvlToCoalesce, DecodeToCase.
+std::string TranslateForPostgres(const std::string& sql, LongNames* long_names = nullptr);
+
+// The translation `dialect` needs: TranslateOracle or TranslateForPostgres.
+std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner);
 
 }  // namespace tallyvet::db::sql

@@ -87,4 +87,14 @@ std::size_t DisplayWidth(std::string_view utf8) {
   return width;
 }
 
+bool IsPlainIdentifier(std::string_view name) {
+  if (name.empty() || name.size() > 63) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+    if (!letter && !(i > 0 && c >= '0' && c <= '9')) return false;
+  }
+  return true;
+}
+
 }  // namespace tallyvet::db

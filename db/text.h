@@ -23,6 +23,10 @@ std::string UpperAscii(std::string_view text);
 // True when `a` and `b` are equal once their ASCII letters are upper-cased.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
+// A name a server takes unquoted as a schema or table: an ASCII letter or _, then letters, digits
+// and _, at most 63 bytes (PostgreSQL's limit). Owner names reach SQL text through this test.
+bool IsPlainIdentifier(std::string_view name);
+
 // `text` without the leading and trailing bytes that occur in `characters`.
 std::string Trim(std::string_view text, std::string_view characters);
 

@@ -78,7 +78,16 @@ std::string DocumentDetailSql(std::string_view selectSql, int item, std::string_
     }
     if (body.find("WHERE") == std::string::npos) joiner = " WHERE ";
   }
-  std::string sql = ReplaceAll(body, "SUM(", "(") + joiner + EmptyLiteralsAsBlank(condition) + tail;
+  std::string where = EmptyLiteralsAsBlank(condition);
+  if (item == 5) {
+    // Item 5's SELECT names its organisation a second time as LNGSOURCEORGANIZATIONID; a WHERE
+    // cannot see that alias (Oracle and PostgreSQL refuse it, only SQLite looks it up), so the
+    // documents are found by the column behind it.
+    where = " " + where;
+    where = ReplaceAll(where, " LNGSOURCEORGANIZATIONID=", " LNGORGANIZATIONID=");
+    where.erase(0, 1);
+  }
+  std::string sql = ReplaceAll(body, "SUM(", "(") + joiner + where + tail;
   return ReplaceAll(sql, "SELECT", DetailSelectPrefix(item));
 }
 

@@ -13,6 +13,7 @@ packages=(
   qt6-base-dev fonts-noto-cjk
   libxml2-dev chromium
   dpkg-dev file
+  postgresql-15 postgresql-15-orafce
 )
 
 missing=()

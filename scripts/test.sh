@@ -5,6 +5,14 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
 
+# A throwaway PostgreSQL server for the server-host tests, stopped again however the run ends.
+pg_parent=$(mktemp -d)
+chmod 755 "$pg_parent"
+trap 'bash scripts/pg-server.sh stop "$pg_parent/pg"; rm -rf "$pg_parent"' EXIT
+TALLYVET_TEST_PG_ODBC=$(bash scripts/pg-server.sh start "$pg_parent/pg")
+export TALLYVET_TEST_PG_ODBC
+echo "PostgreSQL for the tests: $TALLYVET_TEST_PG_ODBC"
+
 jobs=$(nproc)
 run_suite() {
   local dir=$1; shift

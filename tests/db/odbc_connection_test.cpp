@@ -287,11 +287,12 @@ TEST(OdbcConnectionOpen, FailuresSayWhatWentWrong) {
 TEST(OdbcDialect, ProductNamesPickTheDialectOrAreNamedInTheRefusal) {
   EXPECT_EQ(DialectOf("Oracle"), OdbcDialect::kOracle);
   EXPECT_EQ(DialectOf("SQLite"), OdbcDialect::kSqlite);
+  EXPECT_EQ(DialectOf("PostgreSQL"), OdbcDialect::kPostgres);
   try {
-    DialectOf("PostgreSQL");
+    DialectOf("Microsoft SQL Server");
     FAIL() << "expected an error";
   } catch (const Error& e) {
-    EXPECT_NE(e.message().find("PostgreSQL"), std::string::npos);
+    EXPECT_NE(e.message().find("Microsoft SQL Server"), std::string::npos);
   }
 }
 

@@ -3,6 +3,8 @@
 // SQLite against the rows Oracle gives for it.
 #include "db/sql_translate.h"
 
+#include "db/text.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -550,6 +552,105 @@ TEST(TranslateOracle, IsStableWhenAppliedTwiceAndKeepsHintsByteForByte) {
   }
   EXPECT_EQ(TranslateOracle("SELECT /*+ First Rows */ strDate FROM T ORDER BY strDate DESC", "x"),
             "SELECT /*+ First Rows */ strDate FROM T ORDER BY strDate DESC NULLS FIRST");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The PostgreSQL dialect: text in, text out. (The statements themselves run against a real
+// server in the ODBC end-to-end tests.)
+
+TEST(PostgresDialect, DecodeBecomesACaseThatMatchesNullWithNull) {
+  EXPECT_EQ(DecodeToCase("SELECT DECODE(t,1,q,2,-q,0) x FROM T"),
+            "SELECT CASE WHEN (t)=1 THEN q WHEN (t)=2 THEN -q ELSE 0 END x FROM T");
+  // A null (or the empty text, which Oracle holds as null) searches with IS NULL, a column with
+  // IS NOT DISTINCT FROM; without a default the CASE gives null, as DECODE does.
+  EXPECT_EQ(DecodeToCase("DECODE(a, NULL, 'n', '', 'e', b.c, 'c')"),
+            "CASE WHEN (a) IS NULL THEN 'n' WHEN (a) IS NULL THEN 'e' WHEN (a) IS NOT DISTINCT "
+            "FROM (b.c) THEN 'c' END");
+  // Nested in the key and in a result, and calls inside arguments.
+  EXPECT_EQ(DecodeToCase("DECODE(NVL(v,0),0,DECODE(k,1,9,11),s)"),
+            "CASE WHEN (NVL(v,0))=0 THEN CASE WHEN (k)=1 THEN 9 ELSE 11 END ELSE s END");
+  for (const std::string sql : {
+           "SELECT 'DECODE(a,1,2)' FROM T /* DECODE(a,1,2) */",
+           "SELECT x.DECODE(a,1,2), DECODE(a,1) FROM T",  // someone's own; too few arguments
+           "SELECT DECODE(a,1,2 FROM T",                  // unbalanced
+       }) {
+    EXPECT_EQ(DecodeToCase(sql), sql);
+  }
+}
+
+TEST(PostgresDialect, NvlCoalescesAndDualGoes) {
+  EXPECT_EQ(NvlToCoalesce("SELECT nvl(a,0), NVL (b, ' '), 'NVL(c,0)', x.nvl(d,1) FROM T"),
+            "SELECT COALESCE(a,0), COALESCE (b, ' '), 'NVL(c,0)', x.nvl(d,1) FROM T");
+  EXPECT_EQ(DropFromDual("SELECT 1 FROM DUAL"), "SELECT 1");
+  EXPECT_EQ(DropFromDual("SELECT (SELECT 2 FROM dual) FROM T WHERE x IN (SELECT 3 FROM DUAL)"),
+            "SELECT (SELECT 2) FROM T WHERE x IN (SELECT 3)");
+  for (const std::string sql : {"SELECT d.x FROM DUAL d", "SELECT * FROM DUAL.T", "SELECT dual"})
+    EXPECT_EQ(DropFromDual(sql), sql);
+}
+
+TEST(PostgresDialect, ExpressionColumnsAreNamedByTheirTextAsOracleNamesThem) {
+  EXPECT_EQ(
+      NameExpressionColumns("SELECT a, T.b, T.*, nvl(p.g,0), SUM(x) dblX, y AS z, count(*) FROM T"),
+      "SELECT a, T.b, T.*, nvl(p.g,0) AS \"NVL(P.G,0)\", SUM(x) dblX, y AS z, count(*) "
+      "AS \"COUNT(*)\" FROM T");
+  // PostgreSQL keeps 63 bytes of a name: the alias is cut there, never inside a character.
+  const std::string longColumn = "nvl(" + std::string(60, 'a') + ",'委托')";
+  const std::string named = NameExpressionColumns("SELECT " + longColumn + " FROM T");
+  const std::string alias =
+      named.substr(named.find('"') + 1, named.rfind('"') - named.find('"') - 1);
+  EXPECT_LE(alias.size(), 63u);
+  EXPECT_EQ(alias, "NVL(" + std::string(59, 'A'));
+  // Or, for a caller that reports the names itself, a short label paired with the whole name.
+  LongNames names;
+  EXPECT_EQ(NameExpressionColumns("SELECT " + longColumn + ", b+1 FROM T", &names),
+            "SELECT " + longColumn + " AS \"TV_NAME_1\", b+1 AS \"B+1\" FROM T");
+  EXPECT_EQ(names, (LongNames{{"TV_NAME_1", db::UpperAscii(longColumn)}}));
+  const std::string wide =
+      NameExpressionColumns("SELECT f('" + std::string(58, 'x') + "委托') FROM T");
+  EXPECT_NE(wide.find("XXXXX\" FROM"), std::string::npos) << wide;  // 委 (3 bytes) would not fit
+}
+
+TEST(PostgresDialect, ConcatenationAndComparisonsKeepOraclesMeaning) {
+  // CONCAT skips nulls and takes numbers; the empty result is null as in Oracle.
+  EXPECT_EQ(OracleConcatenation("SELECT a || b FROM T", Dialect::kPostgres),
+            "SELECT NULLIF(CONCAT(a , b),'') AS \"a || b\" FROM T");
+  EXPECT_EQ(
+      OracleConcatenation("SELECT intYear || '.' || LPAD(p,2,'0') k FROM T", Dialect::kPostgres),
+      "SELECT CONCAT(intYear , '.' , LPAD(p,2,'0')) k FROM T");
+  EXPECT_EQ(CompareTextWithNumber("WHERE y || '.' || p>=2005.03", Dialect::kPostgres),
+            "WHERE CAST(y || '.' || p AS NUMERIC)>=2005.03");
+  // Tables left in the comma list are cross-joined, so that the ON sees all of them.
+  EXPECT_EQ(
+      RewriteOuterJoins("SELECT * FROM A, B, C WHERE A.v=C.id(+) AND A.k=B.k", Dialect::kPostgres),
+      "SELECT * FROM A CROSS JOIN  B LEFT JOIN C ON A.v=C.id WHERE A.k=B.k");
+}
+
+TEST(PostgresDialect, HostStatementsTranslateWholeAndStably) {
+  const std::string period = TranslateForPostgres(PeriodStatement("0000.00", "2005.03"));
+  EXPECT_EQ(period,
+            "SELECT strStartDate,strEndDate FROM ZT001.AccountPeriod WHERE CAST(CONCAT(intYear , "
+            "'.' , LPAD(bytPeriod,2,'0')) AS NUMERIC)>=0000.00 AND CAST(CONCAT(intYear , '.' , "
+            "LPAD(bytPeriod,2,'0')) AS NUMERIC)<=2005.03 ORDER BY intYear,bytPeriod");
+  EXPECT_EQ(
+      TranslateForPostgres("DELETE FROM POSITIONDAILY NOLOGGING WHERE strDate>='2005-03-01' AND "
+                           "strDate<='9999-12-31'"),
+      "DELETE FROM POSITIONDAILY WHERE strDate>='2005-03-01' AND strDate<='9999-12-31'");
+  for (const std::string& sql : {VoucherActivityStatement("2005-01-01", "2005-03-31"), period}) {
+    const std::string once = TranslateForPostgres(sql);
+    EXPECT_EQ(once.find("(+)"), std::string::npos) << once;
+    std::string unquoted;  // the text without the column names the translation gave
+    bool quoted = false;
+    for (char c : once) {
+      if (c == '"') quoted = !quoted;
+      if (!quoted && c != '"') unquoted += c;
+    }
+    EXPECT_EQ(unquoted.find("DECODE"), std::string::npos) << once;
+    EXPECT_EQ(TranslateForPostgres(once), once);
+  }
+  EXPECT_EQ(Translate(Dialect::kSqlite, "SELECT * FROM ZT001.Business", "zt001"),
+            "SELECT * FROM Business");
+  EXPECT_EQ(Translate(Dialect::kPostgres, "SELECT * FROM ZT001.Business", "zt001"),
+            "SELECT * FROM ZT001.Business");
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The receipt audit on whole sample account sets with receipt faults planted: the checks flag
 // exactly the manifest's lines, and after the adjustment the lines agree and the stock ledger
-// reconciles clean over every period. Each sample is audited twice: as the embedded database file
-// and through unixODBC with the SQLite3 driver and the Oracle functions loaded.
+// reconciles clean over every period. Each sample is audited three times: as the embedded database
+// file, through unixODBC with the SQLite3 driver and the Oracle functions loaded, and copied into a
+// schema of the test's PostgreSQL server.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -15,12 +16,15 @@
 #include "receipt_audit/finding_output.h"
 #include "sample/sample.h"
 #include "support/odbc_source.h"
+#include "support/postgres_source.h"
 
 namespace tallyvet::receipt_audit {
 namespace {
 
-// The sample's version, and whether it is reached through ODBC.
-class EndToEnd : public ::testing::TestWithParam<std::tuple<std::string, bool>> {};
+enum class Backend { kEmbedded, kOdbc, kPostgres };
+
+// The sample's version, and where it is kept.
+class EndToEnd : public ::testing::TestWithParam<std::tuple<std::string, Backend>> {};
 
 TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
   testing::TempDir folder;
@@ -32,7 +36,17 @@ TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
   ASSERT_FALSE(faults.empty());
 
   HostContext ctx;
-  if (std::get<1>(GetParam())) {
+  const Backend backend = std::get<1>(GetParam());
+  if (backend == Backend::kPostgres) {
+    if (testing::PostgresOdbcString() == nullptr)
+      GTEST_SKIP() << "no PostgreSQL server: TALLYVET_TEST_PG_ODBC is not set";
+    testing::LoadIntoPostgres(options.path, options.owner);
+    auto server = db::OdbcConnection::Open(testing::PostgresOdbcString(), options.owner);
+    // As the command line hands it over for a write job: a server takes a savepoint (the
+    // re-registration's) only inside a transaction.
+    server->SetAutocommit(false);
+    ctx.connection = std::move(server);
+  } else if (backend == Backend::kOdbc) {
     ctx.connection =
         db::OdbcConnection::Open(testing::SqliteOdbcString(options.path), options.owner);
   } else {
@@ -85,10 +99,15 @@ TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
 }
 
 INSTANTIATE_TEST_SUITE_P(VersionsAndBackends, EndToEnd,
-                         ::testing::Combine(::testing::Values("9.00", "8.10"), ::testing::Bool()),
+                         ::testing::Combine(::testing::Values("9.00", "8.10"),
+                                            ::testing::Values(Backend::kEmbedded, Backend::kOdbc,
+                                                              Backend::kPostgres)),
                          [](const auto& info) {
+                           const Backend b = std::get<1>(info.param);
                            return "V" + std::get<0>(info.param).substr(0, 1) +
-                                  (std::get<1>(info.param) ? "Odbc" : "Embedded");
+                                  (b == Backend::kPostgres ? "Postgres"
+                                   : b == Backend::kOdbc   ? "Odbc"
+                                                           : "Embedded");
                          });
 
 }  // namespace

@@ -1,8 +1,9 @@
 // The tallyvet program on a faulted sample account set: reconcile reports exactly the planted
 // ledger faults, registration repairs items 1 to 5, and the journal's undo script puts the
 // faults back. Also the documents behind every difference, through the screens' classes.
-// Every case runs twice: on the embedded database file (--db) and on a copy of it reached through
-// unixODBC and the SQLite3 driver with the Oracle functions loaded (--odbc).
+// Every case runs three times: on the embedded database file (--db), on a copy of it reached
+// through unixODBC and the SQLite3 driver with the Oracle functions loaded (--odbc), and on a copy
+// in a schema of the test's PostgreSQL server (--odbc).
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -18,6 +19,7 @@
 #include "reconcile_ui/compare_screen.h"
 #include "sample/sample.h"
 #include "support/odbc_source.h"
+#include "support/postgres_source.h"
 
 namespace tallyvet {
 namespace {
@@ -33,7 +35,7 @@ std::string Quoted(const std::filesystem::path& arg) {
   return "'" + arg.string() + "'";
 }
 
-enum class Backend { kEmbedded, kOdbc };
+enum class Backend { kEmbedded, kOdbc, kPostgres };
 
 class FaultedSample : public ::testing::TestWithParam<Backend> {
  protected:
@@ -49,18 +51,34 @@ class FaultedSample : public ::testing::TestWithParam<Backend> {
     std::filesystem::copy_file(dir_.path() / "faulted.db", dir_.path() / "pristine.db");
   }
 
+  // Each test on the server starts from the pristine account set.
+  void SetUp() override {
+    if (!Postgres()) return;
+    if (testing::PostgresOdbcString() == nullptr)
+      GTEST_SKIP() << "no PostgreSQL server: TALLYVET_TEST_PG_ODBC is not set";
+    testing::LoadIntoPostgres(dir_.path() / "pristine.db", "demo");
+  }
+
+  // The SQLite file through ODBC.
   static bool Odbc() { return GetParam() == Backend::kOdbc; }
+  static bool Postgres() { return GetParam() == Backend::kPostgres; }
   static std::filesystem::path Db() {
     return dir_.path() / (Odbc() ? "faulted-odbc.db" : "faulted.db");
   }
   static std::filesystem::path Reports() {
-    return dir_.path() / (Odbc() ? "reports-odbc" : "reports");
+    return dir_.path() / (Postgres() ? "reports-pg" : Odbc() ? "reports-odbc" : "reports");
   }
   // The database options of a job: the file, or the connection string of the same file.
   static std::string Source() {
+    if (Postgres()) return "--odbc " + Quoted(testing::PostgresOdbcString());
     return Odbc() ? "--odbc " + Quoted(testing::SqliteOdbcString(Db())) : "--db " + Quoted(Db());
   }
+  // A connection to the account set of `file` (on the server: a fresh copy of it).
   static std::shared_ptr<db::Connection> Connect(const std::filesystem::path& file) {
+    if (Postgres()) {
+      testing::LoadIntoPostgres(file, "demo");
+      return db::OdbcConnection::Open(testing::PostgresOdbcString(), "demo");
+    }
     if (Odbc()) return db::OdbcConnection::Open(testing::SqliteOdbcString(file), "demo");
     return db::SqliteConnection::Open(file, "demo");
   }
@@ -153,7 +171,12 @@ TEST_P(FaultedSample, ReportRegisterAndUndo) {
   ASSERT_NE(undo, std::string::npos) << registered.err;
   const std::string path =
       registered.err.substr(undo + 13, registered.err.find('\n', undo) - undo - 13);
-  db::SqliteConnection::Open(Db(), "demo")->ExecuteScript(testing::FileText(path));
+  if (Postgres()) {
+    testing::RunScript(*db::OdbcConnection::Open(testing::PostgresOdbcString(), "demo"),
+                       testing::FileText(path));
+  } else {
+    db::SqliteConnection::Open(Db(), "demo")->ExecuteScript(testing::FileText(path));
+  }
   const CliResult again = Run(Reconcile("--json"));
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(Reported(again.out), reported);
@@ -220,7 +243,7 @@ TEST_P(FaultedSample, DocumentsBehindEveryDifferenceAddUpToTheRecomputedValue) {
 // Bad data sources stop the job before it starts: exit status 2 and one line that names what was
 // wrong, with the driver's own words.
 TEST_P(FaultedSample, BadDataSourcesStopWithOneLineNamingTheFailure) {
-  if (!Odbc()) GTEST_SKIP() << "ODBC data sources only";
+  if (!Odbc()) GTEST_SKIP() << "ODBC data sources (the SQLite driver's cases)";
   std::filesystem::copy_file(dir_.path() / "pristine.db", dir_.path() / "no-tables.db");
   db::SqliteConnection::Open(dir_.path() / "no-tables.db", "demo")
       ->ExecuteScript("DROP TABLE ItemActivityDetail");
@@ -254,7 +277,7 @@ TEST_P(FaultedSample, BadDataSourcesStopWithOneLineNamingTheFailure) {
 
 // A write job over ODBC is one transaction: when part of it fails, none of it stays.
 TEST_P(FaultedSample, AWriteJobThatFailsPartWayIsRolledBackWhole) {
-  if (!Odbc()) GTEST_SKIP() << "transactions are the ODBC host's";
+  if (!Odbc()) GTEST_SKIP() << "the SQLite driver's case; the server's are in server_test.cpp";
   const std::filesystem::path file = dir_.path() / "refusing.db";
   std::filesystem::copy_file(dir_.path() / "pristine.db", file);
   auto refusing = db::SqliteConnection::Open(file, "demo");
@@ -286,7 +309,7 @@ TEST_P(FaultedSample, AWriteJobThatFailsPartWayIsRolledBackWhole) {
 
 // The README's way: a DSN in an odbc.ini.
 TEST_P(FaultedSample, ADataSourceNameFromAnOdbcIniReachesTheAccountSet) {
-  if (!Odbc()) GTEST_SKIP() << "ODBC data sources only";
+  if (!Odbc()) GTEST_SKIP() << "the SQLite driver's DSN";
   const std::filesystem::path ini = dir_.path() / "odbc.ini";
   std::ofstream(ini) << "[tallyvet_sample]\nDriver = SQLite3\nDatabase = "
                      << (dir_.path() / "pristine.db").string()
@@ -300,9 +323,11 @@ TEST_P(FaultedSample, ADataSourceNameFromAnOdbcIniReachesTheAccountSet) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, FaultedSample,
-                         ::testing::Values(Backend::kEmbedded, Backend::kOdbc),
+                         ::testing::Values(Backend::kEmbedded, Backend::kOdbc, Backend::kPostgres),
                          [](const auto& info) {
-                           return info.param == Backend::kOdbc ? "Odbc" : "Embedded";
+                           return info.param == Backend::kPostgres ? "Postgres"
+                                  : info.param == Backend::kOdbc   ? "Odbc"
+                                                                   : "Embedded";
                          });
 
 }  // namespace

@@ -288,6 +288,12 @@ TEST(DocumentDetailSql, PrefixesEverySelectAndAddsTheRowsCondition) {
            Case{"SELECT A,SUM(B) FROM T WHERE X=1", 2, "A=1",
                 receipt + " A,(B) FROM T WHERE X=1 AND A=1"},
            Case{"SELECT A FROM T", 4, "A=1", voucher + " A FROM T WHERE A=1"},
+           // Item 5's second organisation is an alias of the SELECT, which no WHERE can name.
+           Case{"SELECT LNGORGANIZATIONID,LNGORGANIZATIONID LNGSOURCEORGANIZATIONID FROM T "
+                "WHERE X=1 GROUP BY LNGORGANIZATIONID",
+                5, "LNGSOURCEORGANIZATIONID=2 AND LNGORGANIZATIONID=2",
+                receipt + " LNGORGANIZATIONID,LNGORGANIZATIONID LNGSOURCEORGANIZATIONID FROM T "
+                          "WHERE X=1  AND LNGORGANIZATIONID=2 AND LNGORGANIZATIONID=2"},
            Case{"SELECT A FROM T WHERE X=1 ORDER BY A", 4, "A=1",
                 voucher + " A FROM T WHERE X=1 AND A=1 ORDER BY A"},
        }) {
