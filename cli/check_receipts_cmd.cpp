@@ -34,6 +34,7 @@ struct CheckReceiptsOptions {
   bool adjust = false;
   bool yes = false;
   bool dryRun = false;
+  double busyTimeout = kDefaultBusyTimeoutSeconds;
 };
 
 // A period as the screens show it: year, ".", two-digit period.
@@ -146,7 +147,8 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
 }
 
 int RunCheckReceipts(const CheckReceiptsOptions& o) {
-  std::shared_ptr<db::SqliteConnection> conn = db::SqliteConnection::Open(o.db, o.user);
+  std::shared_ptr<db::SqliteConnection> conn =
+      db::SqliteConnection::Open(o.db, o.user, JobOpenOptions(o.busyTimeout));
   HostContext ctx;
   ctx.connection = conn;
   ctx.user = o.user;
@@ -219,6 +221,7 @@ void AddCheckReceiptsCommand(CLI::App& app) {
   sub->add_flag("--dry-run", o->dryRun, "print what the adjustment would write; change nothing")
       ->needs(adjust)
       ->excludes(yes);
+  AddBusyTimeoutOption(*sub, o->busyTimeout);
   sub->callback([o] { ExitStatus() = RunCheckReceipts(*o); });
 }
 

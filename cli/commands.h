@@ -5,6 +5,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "db/sqlite_connection.h"
+
 namespace tallyvet::cli {
 
 enum ExitCode : int {
@@ -14,6 +16,13 @@ enum ExitCode : int {
 };
 
 int& ExitStatus();
+
+// The job's wait for another program's lock on the account set.
+inline constexpr double kDefaultBusyTimeoutSeconds = 10;
+// Adds --busy-timeout SECONDS to a job that opens the account set, stored in `seconds`.
+void AddBusyTimeoutOption(CLI::App& job, double& seconds);
+// The open options of a job: its busy timeout, the rest as by default.
+db::OpenOptions JobOpenOptions(double busyTimeoutSeconds);
 
 void AddCheckReceiptsCommand(CLI::App& app);
 void AddReconcileCommand(CLI::App& app);

@@ -24,6 +24,7 @@ struct GuiOptions {
   std::string db;
   std::string user;
   std::string className;
+  double busyTimeout = kDefaultBusyTimeoutSeconds;
 };
 
 // The loaded component. Its handle is released, but the library stays mapped until the program
@@ -64,7 +65,8 @@ struct InstanceDeleter {
 };
 
 void RunGui(const GuiOptions& options) {
-  std::shared_ptr<db::Connection> base = db::SqliteConnection::Open(options.db, options.user);
+  std::shared_ptr<db::Connection> base =
+      db::SqliteConnection::Open(options.db, options.user, JobOpenOptions(options.busyTimeout));
   ComponentLibrary library(ProgramFolder() / TALLYVET_COMPONENT_LIBRARY);
   const auto abi = library.Find<TallyvetAbiVersionFn>("TallyvetAbiVersion");
   if (abi() != TALLYVET_COMPONENT_ABI) {
@@ -104,6 +106,7 @@ void AddGuiCommand(CLI::App& app) {
                   "Tallyvet.NewCheckBook (reconciliation) or Tallyvet.NewCheckReceipt (receipt "
                   "costs)")
       ->required();
+  AddBusyTimeoutOption(*gui, options->busyTimeout);
   gui->callback([options] { RunGui(*options); });
 }
 

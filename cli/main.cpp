@@ -12,6 +12,20 @@ int& ExitStatus() {
   static int status = kClean;
   return status;
 }
+
+void AddBusyTimeoutOption(CLI::App& job, double& seconds) {
+  job.add_option("--busy-timeout", seconds,
+                 "seconds to wait while another program holds a lock on the account set "
+                 "(default 10)")
+      ->check(CLI::Range(0.0, 86400.0));
+}
+
+db::OpenOptions JobOpenOptions(double busyTimeoutSeconds) {
+  db::OpenOptions options;
+  options.busy_timeout =
+      std::chrono::milliseconds(static_cast<long long>(busyTimeoutSeconds * 1000));
+  return options;
+}
 }  // namespace tallyvet::cli
 
 int main(int argc, char** argv) {

@@ -4,7 +4,11 @@
 // differences into the ledgers exactly as the report screen does, journalled beside the report.
 //
 // tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -48,15 +52,36 @@ struct ReconcileOptions {
   bool registerCorrections = false;
   bool yes = false;
   bool dryRun = false;
+  double busyTimeout = kDefaultBusyTimeoutSeconds;
 };
 
-struct RebuildOptions {
+struct RebuildCommandOptions {
   std::string db;
   std::string user;
   std::string kind;
   std::string from;
   std::string to;
+  std::string reportDir;
+  bool dryRun = false;
+  double busyTimeout = kDefaultBusyTimeoutSeconds;
 };
+
+// The folder of the report and the journals: --report-dir (made when missing), else the
+// program's. Throws std::runtime_error naming the folder when it cannot be made or written.
+std::filesystem::path ReportFolder(const std::string& reportDir) {
+  const std::filesystem::path folder =
+      reportDir.empty() ? ProgramFolder() : std::filesystem::path(reportDir);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec)
+    throw std::runtime_error("cannot make the report folder " + folder.string() + ": " +
+                             ec.message());
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    throw std::runtime_error("the report folder " + folder.string() +
+                             " cannot be written: " + std::strerror(errno));
+  }
+  return folder;
+}
 
 // A message of the job's own on standard error, and the exit status to go with it.
 void Fail(const std::string& message) {
@@ -204,7 +229,7 @@ void PrintPlanned(const ReportScreen& report, bool json) {
 
 void RunReconcile(const ReconcileOptions& o) {
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(o.db, o.user);
+  ctx.connection = db::SqliteConnection::Open(o.db, o.user, JobOpenOptions(o.busyTimeout));
   ctx.user = o.user;
   const std::array<bool, 6> ticked = ParseItems(o.items);
 
@@ -222,11 +247,7 @@ void RunReconcile(const ReconcileOptions& o) {
     return;
   }
 
-  ReportFile reportFile;
-  if (!o.reportDir.empty()) {
-    std::filesystem::create_directories(o.reportDir);
-    reportFile = ReportFile(o.reportDir);
-  }
+  const ReportFile reportFile(ReportFolder(o.reportDir));
   const DateRange range = PeriodRangeToDates(ctx, o.range, from, to, today);
 
   TerminalMessageBox messages(progress, o.yes);
@@ -281,7 +302,7 @@ void RunReconcile(const ReconcileOptions& o) {
   ctx.dictionary.Release();
 }
 
-void RunRebuild(const RebuildOptions& o) {
+void RunRebuild(const RebuildCommandOptions& o) {
   if (o.from != " " && !ParseDate(o.from)) {
     Fail("--from: '" + o.from + "' is not a date yyyy-mm-dd");
     return;
@@ -290,26 +311,41 @@ void RunRebuild(const RebuildOptions& o) {
     Fail("--to: '" + o.to + "' is not a date yyyy-mm-dd");
     return;
   }
+  const std::optional<int> item = LedgerKindItem(o.kind);
+  if (!item) {
+    Fail("unknown ledger kind '" + o.kind + "' (known: 库存)");
+    return;
+  }
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(o.db, o.user);
+  ctx.connection = db::SqliteConnection::Open(o.db, o.user, JobOpenOptions(o.busyTimeout));
   ctx.user = o.user;
   TerminalProgress progress;
   InitCheckItems(ctx);
   DeriveGoodsLedgerSql(ctx, progress);
-  std::string error;
-  const std::optional<bool> rebuilt =
-      ReRegisterLedgers(ctx, progress, o.kind, o.from, o.to, &error);
+  RebuildOptions options;
+  options.dryRun = o.dryRun;
+  options.journalFolder = ReportFolder(o.reportDir);
+  const RebuildOutcome outcome = RebuildLedger(ctx, progress, *item, o.from, o.to, options);
   progress.Finish();
   ctx.dictionary.Release();
-  if (!rebuilt) {
-    Fail("unknown ledger kind '" + o.kind + "' (known: 库存)");
-  } else if (!*rebuilt) {
-    Fail(error.empty() ? "the ledger was not rebuilt" : error);
-  } else {
-    std::cout << o.kind << ": " << CountLedgerRows(ctx, 2, o.from, o.to) << " ledger row(s) from "
-              << o.from << " to " << o.to << "\n";
-    ExitStatus() = kClean;
+  for (const std::string& notice : outcome.notices) std::cerr << notice << "\n";
+  if (!outcome.error.empty()) {
+    Fail(o.kind + ": not rebuilt, the ledger is unchanged: " + outcome.error);
+    return;
   }
+  if (o.dryRun) {
+    std::cout << o.kind << ": " << outcome.rowsHeld << " ledger row(s) from " << o.from << " to "
+              << o.to << "; the rebuild would insert " << outcome.rowsInserted << "\n";
+    std::cerr << "dry run: nothing changed\n";
+  } else {
+    std::cout << o.kind << ": " << outcome.rowsHeld << " ledger row(s) from " << o.from << " to "
+              << o.to << " replaced by " << outcome.rowsInserted << "\n";
+    if (!outcome.journal.empty()) {
+      std::cerr << "journal: " << outcome.journal.string() << "\n"
+                << "undo script: " << outcome.undoScript.string() << "\n";
+    }
+  }
+  ExitStatus() = kClean;
 }
 
 }  // namespace
@@ -348,9 +384,10 @@ void AddReconcileCommand(CLI::App& app) {
   yes->needs(reg);
   dry->needs(reg);
   yes->excludes(dry);
+  AddBusyTimeoutOption(*cmd, o->busyTimeout);
   cmd->callback([o] { RunReconcile(*o); });
 
-  auto r = std::make_shared<RebuildOptions>();
+  auto r = std::make_shared<RebuildCommandOptions>();
   CLI::App* rebuild = app.add_subcommand(
       "rebuild", "Delete a ledger's rows in a date range and insert them anew from the documents");
   rebuild->add_option("--db", r->db, "account-set database file")
@@ -362,6 +399,13 @@ void AddReconcileCommand(CLI::App& app) {
   rebuild->add_option("--from", r->from, "first date yyyy-mm-dd (\" \" for the beginning)")
       ->required();
   rebuild->add_option("--to", r->to, "last date yyyy-mm-dd (9999-12-31 for the end)")->required();
+  rebuild->add_option("--report-dir", r->reportDir,
+                      "folder of the rebuild's journal and undo script (default: the program's "
+                      "folder)");
+  rebuild->add_flag("--dry-run", r->dryRun,
+                    "print how many ledger rows the range holds and how many the rebuild would "
+                    "insert; change nothing");
+  AddBusyTimeoutOption(*rebuild, r->busyTimeout);
   rebuild->callback([r] { RunRebuild(*r); });
 }
 
