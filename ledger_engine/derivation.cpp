@@ -543,6 +543,7 @@ std::string CheckDerivedStatement(const CheckItemTable& items, int item) {
          select.columns[keys].find("SUM(") == std::string::npos) {
     ++keys;
   }
+  if (keys == 0) return "the SELECT gives no key column before its first SUM";
   const std::string_view grouped = std::string_view(sql).substr(groupBy + 8);
   std::vector<std::string> missing;
   for (std::size_t k = 0; k < keys; ++k) {

@@ -8,7 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format
+  clang-format clang
   qt6-base-dev fonts-noto-cjk
 )
 

@@ -552,5 +552,18 @@ TEST(TranslateOracle, IsStableWhenAppliedTwiceAndKeepsHintsByteForByte) {
             "SELECT /*+ First Rows */ strDate FROM T ORDER BY strDate DESC NULLS FIRST");
 }
 
+// Found by fuzzing: a word written right after a keyword merged with it (WHERE(a)||b became
+// WHEREIFNULL(...)), and an alias added behind the last column landed inside a string left open.
+TEST(TranslateOracle, NeverMergesWordsNorWritesInsideAnOpenString) {
+  EXPECT_EQ(TranslateOracle("SELECT x FROM T WHERE(a)||'.' = 'x'", "acme"),
+            "SELECT x FROM T WHERE IFNULL((a),'')||'.' = 'x'");
+  EXPECT_EQ(TranslateOracle("SELECT x FROM T WHERE NOT(a)||b = 'x'", "acme").find("NOTNULLIF"),
+            std::string::npos);
+  for (const std::string open :
+       {"SELECT a || b, 'x FROM T", "SELECT a || b /* FROM T", "SELECT a || b, \"x FROM T"}) {
+    EXPECT_EQ(TranslateOracle(open, "acme"), open);
+  }
+}
+
 }  // namespace
 }  // namespace tallyvet::db::sql
