@@ -35,6 +35,7 @@ struct CheckReceiptsOptions {
   bool yes = false;
   bool dryRun = false;
   double busyTimeout = kDefaultBusyTimeoutSeconds;
+  std::string reportDir;
 };
 
 // A period as the screens show it: year, ".", two-digit period.
@@ -140,6 +141,10 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
               << " (dry run: nothing changed)\n";
   } else if (outcome.reregistered.value_or(false)) {
     std::cout << "stock ledger: re-registered from " << outcome.earliestDate << "\n";
+    if (!outcome.rebuildJournal.empty()) {
+      std::cerr << "journal: " << outcome.rebuildJournal.string() << "\n"
+                << "undo script: " << outcome.rebuildUndoScript.string() << "\n";
+    }
   } else {
     std::cout << "stock ledger: NOT re-registered"
               << (outcome.reregistrationError ? ": " + *outcome.reregistrationError : "") << "\n";
@@ -193,6 +198,7 @@ int RunCheckReceipts(const CheckReceiptsOptions& o) {
         return kError;
       }
     }
+    screen.SetJournalFolder(ReportFolder(o.reportDir));
     screen.cmdRpt_Click(0);  // the adjustment
     outcome = &*screen.LastAdjustment();
   }
@@ -221,6 +227,9 @@ void AddCheckReceiptsCommand(CLI::App& app) {
   sub->add_flag("--dry-run", o->dryRun, "print what the adjustment would write; change nothing")
       ->needs(adjust)
       ->excludes(yes);
+  sub->add_option("--report-dir", o->reportDir,
+                  "folder of the stock ledger rebuild's journal and undo script (default: the "
+                  "program's folder)");
   AddBusyTimeoutOption(*sub, o->busyTimeout);
   sub->callback([o] { ExitStatus() = RunCheckReceipts(*o); });
 }

@@ -3,6 +3,9 @@
 // by main as "tallyvet: <message>" and ends the program with kError.
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include <CLI/CLI.hpp>
 
 #include "db/sqlite_connection.h"
@@ -23,6 +26,10 @@ inline constexpr double kDefaultBusyTimeoutSeconds = 10;
 void AddBusyTimeoutOption(CLI::App& job, double& seconds);
 // The open options of a job: its busy timeout, the rest as by default.
 db::OpenOptions JobOpenOptions(double busyTimeoutSeconds);
+
+// The folder of the report and the journals: --report-dir (made when missing), else the
+// program's. Throws std::runtime_error naming the folder when it cannot be made or written.
+std::filesystem::path ReportFolder(const std::string& reportDir);
 
 void AddCheckReceiptsCommand(CLI::App& app);
 void AddReconcileCommand(CLI::App& app);

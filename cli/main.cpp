@@ -1,11 +1,17 @@
 // tallyvet: audits, and in part repairs, the consistency of an inventory-and-accounting account
 // set.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
+#include <stdexcept>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "ledger_engine/report_file.h"
 
 namespace tallyvet::cli {
 int& ExitStatus() {
@@ -18,6 +24,21 @@ void AddBusyTimeoutOption(CLI::App& job, double& seconds) {
                  "seconds to wait while another program holds a lock on the account set "
                  "(default 10)")
       ->check(CLI::Range(0.0, 86400.0));
+}
+
+std::filesystem::path ReportFolder(const std::string& reportDir) {
+  const std::filesystem::path folder =
+      reportDir.empty() ? ProgramFolder() : std::filesystem::path(reportDir);
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec)
+    throw std::runtime_error("cannot make the report folder " + folder.string() + ": " +
+                             ec.message());
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    throw std::runtime_error("the report folder " + folder.string() +
+                             " cannot be written: " + std::strerror(errno));
+  }
+  return folder;
 }
 
 db::OpenOptions JobOpenOptions(double busyTimeoutSeconds) {

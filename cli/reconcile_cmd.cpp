@@ -4,11 +4,7 @@
 // differences into the ledgers exactly as the report screen does, journalled beside the report.
 //
 // tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -65,23 +61,6 @@ struct RebuildCommandOptions {
   bool dryRun = false;
   double busyTimeout = kDefaultBusyTimeoutSeconds;
 };
-
-// The folder of the report and the journals: --report-dir (made when missing), else the
-// program's. Throws std::runtime_error naming the folder when it cannot be made or written.
-std::filesystem::path ReportFolder(const std::string& reportDir) {
-  const std::filesystem::path folder =
-      reportDir.empty() ? ProgramFolder() : std::filesystem::path(reportDir);
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec)
-    throw std::runtime_error("cannot make the report folder " + folder.string() + ": " +
-                             ec.message());
-  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-    throw std::runtime_error("the report folder " + folder.string() +
-                             " cannot be written: " + std::strerror(errno));
-  }
-  return folder;
-}
 
 // A message of the job's own on standard error, and the exit status to go with it.
 void Fail(const std::string& message) {
@@ -197,6 +176,11 @@ class DifferencePrinter final : public DifferenceSink {
     };
     print(header);
     for (const auto& row : rows_) print(row);
+  }
+
+  // The table's closing summary list carries notices; JSON lines leave them to standard error.
+  void Notice(int /*item*/, const std::string& text) override {
+    if (json_) std::cerr << text << "\n";
   }
 
   long Count() const { return count_; }

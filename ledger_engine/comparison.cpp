@@ -177,9 +177,13 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
     // A column left out is a column not compared: the summary list (and so the report and the
     // command's output) says which.
     if (const auto left = ColumnsLeftOut(*recomputed, items.InsertColumns[index]); !left.empty()) {
+      const std::string notice = ColumnsLeftOutNotice(item, left, "comparison");
       if (auto* list = screen.List1()) {
-        list->push_back(ColumnsLeftOutNotice(item, left, "comparison"));
+        list->push_back(notice);
         screen.RefreshList1();
+      }
+      for (DifferenceSink* sink : sinks) {
+        if (sink != nullptr) sink->Notice(item, notice);
       }
     }
 

@@ -2,12 +2,16 @@
 // judged before anything runs them, with messages that name the unit, the function and the cause.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 
 #include "fixtures.h"
+#include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
+#include "shell/gbk.h"
+#include "support/file_text.h"
 
 namespace tallyvet {
 namespace {
@@ -158,6 +162,38 @@ TEST(DerivationRefusal, AnOwnerWithoutSourceIsNamedWithTheOwnersThatHaveIt) {
   EXPECT_EQ(items.Refusal[5], "");  // item 6 is fixed text
   EXPECT_THROW(RequireRunnableStatement(items, 1), DerivationRefused);
   EXPECT_NO_THROW(RequireRunnableStatement(items, 6));
+}
+
+// A recomputed column the ledger lacks is left out of the comparison, and the run says so: in the
+// summary list, in the item's section of the report and to every sink.
+TEST(DerivationRefusal, AColumnLeftOutOfTheComparisonIsSaid) {
+  struct NoticeSink final : DifferenceSink {
+    void RecordDifference(const DifferenceRecord&, bool) override {}
+    void Notice(int item, const std::string& text) override {
+      notices.push_back(std::to_string(item) + ": " + text);
+    }
+    std::vector<std::string> notices;
+  };
+  AccountSet set;
+  CheckItemTable& items = set.ctx.CheckItems;
+  items.SelectSql[1] =
+      "SELECT LNGITEMID,STRDATE,SUM(1) DBLSALEQUANTITY,SUM(2) DBLEXTRA FROM (SELECT lngItemID, "
+      "'2005-01-05' strDate FROM Item) D WHERE 1=1 GROUP BY LNGITEMID,STRDATE";
+  items.InsertColumns[1] = "LNGITEMID,STRDATE,DBLSALEQUANTITY";
+  RecordingScreen screen;
+  NoticeSink sink;
+  const ReportFile report(set.dir.path());
+  std::string error;
+  RunComparison(set.ctx, screen, report, 2, "2005-01-01", "2005-01-31", true, false, {&sink},
+                &error);
+  EXPECT_EQ(error, "");
+  const std::string notice =
+      "MDLITEM.ChangePositionDaily_New: the ledger has no column for DBLEXTRA; left out of the "
+      "comparison";
+  EXPECT_EQ(sink.notices, std::vector<std::string>{"2: " + notice});
+  EXPECT_NE(std::find(screen.list.begin(), screen.list.end(), notice), screen.list.end());
+  const std::string text = GbkToUtf8(testing::FileText(report.Path()));
+  EXPECT_NE(text.find(notice + "\r\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "fixtures.h"
+#include "support/file_text.h"
 
 namespace tallyvet {
 namespace {
@@ -499,12 +499,10 @@ TEST_F(StockLedger, ARebuildLeavesAJournalWhoseUndoScriptPutsTheRowsBack) {
   EXPECT_EQ(outcome.rowsHeld, 2);
   EXPECT_EQ(outcome.rowsInserted, 3);
   ASSERT_TRUE(std::filesystem::exists(outcome.journal));
-  std::ifstream journal(outcome.journal);
-  const std::string text((std::istreambuf_iterator<char>(journal)), {});
+  const std::string text = testing::FileText(outcome.journal);
   EXPECT_NE(text.find("-- rows inserted: 3\n-- finished: "), std::string::npos) << text;
   EXPECT_FALSE(std::filesystem::exists(outcome.undoScript.string() + ".part"));
-  std::ifstream undo(outcome.undoScript);
-  set.Script(std::string((std::istreambuf_iterator<char>(undo)), {}));
+  set.Script(testing::FileText(outcome.undoScript));
   EXPECT_EQ(set.Rows("SELECT * FROM PositionDaily ORDER BY 1,2,3"), before);
 }
 

@@ -4,22 +4,16 @@
 #include <sys/resource.h>
 
 #include <csignal>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "ledger_engine/report_file.h"
+#include "support/file_text.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet {
 namespace {
 
 using testing::TempDir;
-
-std::string FileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // A file size limit stands in for a full disk: a write past it stops part-way with an error.
 class DiskFillsAt {
@@ -49,7 +43,7 @@ TEST(ReportOnAFullDisk, AnAppendThatDoesNotFitIsCutOffAgain) {
     DiskFillsAt limit(20);
     EXPECT_THROW(report.AppendReportText("  对账完毕！ and more than fits\r\n"), std::system_error);
   }
-  EXPECT_EQ(FileBytes(report.Path()), "first line\r\n");
+  EXPECT_EQ(testing::FileText(report.Path()), "first line\r\n");
 }
 
 TEST(ReportOnAFullDisk, AFileWrittenWholeIsCompleteOrLeftAsItWas) {
@@ -65,7 +59,7 @@ TEST(ReportOnAFullDisk, AFileWrittenWholeIsCompleteOrLeftAsItWas) {
       EXPECT_NE(std::string(e.what()).find("cannot write " + path.string()), std::string::npos);
     }
   }
-  EXPECT_EQ(FileBytes(path), "DELETE FROM T;\n");
+  EXPECT_EQ(testing::FileText(path), "DELETE FROM T;\n");
   EXPECT_FALSE(std::filesystem::exists(path.string() + ".part"));
   // A folder that is not there: nothing made, the error names the file.
   EXPECT_THROW(WriteFileWhole(dir / "missing" / "x.sql", "x"), std::system_error);

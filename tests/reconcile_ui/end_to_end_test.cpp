@@ -136,12 +136,20 @@ TEST_F(FaultedSample, ReportRegisterAndUndo) {
   EXPECT_EQ(again.status, 1);
   EXPECT_EQ(Reported(again.out), reported);
 
-  // 5. Rebuilding the stock ledger from the documents repairs item 2 alone.
+  // 5. Rebuilding the stock ledger from the documents repairs item 2 alone; its journal's undo
+  // script brings the faults back.
   const CliResult rebuilt =
-      Run("rebuild --db " + Quoted(Db()) + " --user demo --kind 库存 --from ' ' --to 9999-12-31");
+      Run("rebuild --db " + Quoted(Db()) +
+          " --user demo --kind 库存 --from ' ' --to 9999-12-31 --report-dir " + Quoted(Reports()));
   EXPECT_EQ(rebuilt.status, 0) << rebuilt.err;
   EXPECT_EQ(Run(Reconcile("--items 2")).status, 0);
   EXPECT_EQ(Run(Reconcile("--items 1")).status, 1);
+  const auto rebuildUndo = rebuilt.err.find("undo script: ");
+  ASSERT_NE(rebuildUndo, std::string::npos) << rebuilt.err;
+  db::SqliteConnection::Open(Db(), "demo")
+      ->ExecuteScript(testing::FileText(rebuilt.err.substr(
+          rebuildUndo + 13, rebuilt.err.find('\n', rebuildUndo) - rebuildUndo - 13)));
+  EXPECT_EQ(Run(Reconcile("--items 2")).status, 1);
 }
 
 TEST_F(FaultedSample, ValidationMessagesAndExitStatus) {
