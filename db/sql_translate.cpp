@@ -824,6 +824,9 @@ std::string StripOwner(const std::string& sql, const std::string& owner) {
     if (!st.IsName(i) || !st.Is(i + 1, Kind::kDot) || !st.IsName(i + 2)) continue;
     if (i > 0 && st.Is(i - 1, Kind::kDot)) continue;  // a name in the middle of a.b.c
     if (UpperAscii(st.Name(i)) != wanted) continue;
+    // OWNER.OWNER.x names a table called like its owner; stripped once, it would read as the
+    // owner's qualifier again. Such a chain is left as written.
+    if (st.Is(i + 3, Kind::kDot) && UpperAscii(st.Name(i + 2)) == wanted) continue;
     edits.Erase(i);
     edits.Drop(i + 1);
   }

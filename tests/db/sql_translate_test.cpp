@@ -553,7 +553,8 @@ TEST(TranslateOracle, IsStableWhenAppliedTwiceAndKeepsHintsByteForByte) {
 }
 
 // Found by fuzzing: a word written right after a keyword merged with it (WHERE(a)||b became
-// WHEREIFNULL(...)), and an alias added behind the last column landed inside a string left open.
+// WHEREIFNULL(...)), an alias added behind the last column landed inside a string left open, and
+// OWNER.OWNER.x lost one qualifier per pass.
 TEST(TranslateOracle, NeverMergesWordsNorWritesInsideAnOpenString) {
   EXPECT_EQ(TranslateOracle("SELECT x FROM T WHERE(a)||'.' = 'x'", "acme"),
             "SELECT x FROM T WHERE IFNULL((a),'')||'.' = 'x'");
