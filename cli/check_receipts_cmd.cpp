@@ -33,6 +33,7 @@ struct CheckReceiptsOptions {
   bool adjust = false;
   bool yes = false;
   bool dryRun = false;
+  std::string reportDir;
 };
 
 // A period as the screens show it: year, ".", two-digit period.
@@ -138,6 +139,10 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
               << " (dry run: nothing changed)\n";
   } else if (outcome.reregistered.value_or(false)) {
     std::cout << "stock ledger: re-registered from " << outcome.earliestDate << "\n";
+    if (!outcome.rebuildJournal.empty()) {
+      std::cerr << "journal: " << outcome.rebuildJournal.string() << "\n"
+                << "undo script: " << outcome.rebuildUndoScript.string() << "\n";
+    }
   } else {
     std::cout << "stock ledger: NOT re-registered"
               << (outcome.reregistrationError ? ": " + *outcome.reregistrationError : "") << "\n";
@@ -145,6 +150,9 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
 }
 
 int RunCheckReceipts(const CheckReceiptsOptions& o, HostConnection& host) {
+  // An adjustment keeps a journal of the stock ledger's rebuild: its folder is checked first.
+  const std::filesystem::path journalFolder =
+      o.adjust && !o.dryRun ? ReportFolder(o.reportDir) : std::filesystem::path();
   db::Connection& conn = *host.connection();
   HostContext ctx;
   ctx.connection = host.connection();
@@ -190,6 +198,7 @@ int RunCheckReceipts(const CheckReceiptsOptions& o, HostConnection& host) {
         return kError;
       }
     }
+    screen.SetJournalFolder(journalFolder);
     screen.cmdRpt_Click(0);  // the adjustment
     outcome = &*screen.LastAdjustment();
   }
@@ -217,6 +226,9 @@ void AddCheckReceiptsCommand(CLI::App& app) {
   sub->add_flag("--dry-run", o->dryRun, "print what the adjustment would write; change nothing")
       ->needs(adjust)
       ->excludes(yes);
+  sub->add_option("--report-dir", o->reportDir,
+                  "folder of the stock ledger rebuild's journal and undo script, created when "
+                  "missing (default: the current folder)");
   sub->callback([o] {
     HostConnection host(o->host, o->adjust && !o->dryRun ? HostConnection::Job::kWrite
                                                          : HostConnection::Job::kRead);

@@ -3,7 +3,12 @@
 // by main as "tallyvet: <message>" and ends the program with kError.
 #pragma once
 
+#include <filesystem>
+#include <string>
+
 #include <CLI/CLI.hpp>
+
+#include "db/sqlite_connection.h"
 
 namespace tallyvet::cli {
 
@@ -14,6 +19,17 @@ enum ExitCode : int {
 };
 
 int& ExitStatus();
+
+// The job's wait for another program's lock on the account set.
+inline constexpr double kDefaultBusyTimeoutSeconds = 10;
+// Adds --busy-timeout SECONDS to a job that opens the account set, stored in `seconds`.
+void AddBusyTimeoutOption(CLI::App& job, double& seconds);
+// The open options of a job: its busy timeout, the rest as by default.
+db::OpenOptions JobOpenOptions(double busyTimeoutSeconds);
+
+// The folder of the report and the journals: --report-dir (made when missing), else the current
+// folder. Throws std::runtime_error naming the folder when it cannot be made or written.
+std::filesystem::path ReportFolder(const std::string& reportDir);
 
 void AddCheckReceiptsCommand(CLI::App& app);
 void AddReconcileCommand(CLI::App& app);

@@ -1,5 +1,7 @@
 #include "cli/host_connection.h"
 
+#include "cli/commands.h"
+
 #include <iostream>
 #include <stdexcept>
 
@@ -59,17 +61,20 @@ void AddHostOptions(CLI::App& cmd, HostOptions& options) {
       "ODBC connection string instead of --db, e.g. DSN=accounts;UID=..;PWD=.. (see README)");
   database->require_option(1);
   cmd.add_option("--user", options.user, "account-set owner")->required();
+  AddBusyTimeoutOption(cmd, options.busyTimeoutSeconds);
 }
 
 HostConnection::HostConnection(const HostOptions& options, Job job) {
   if (options.odbc.empty()) {
-    connection_ = db::SqliteConnection::Open(options.db, options.user);
+    connection_ = db::SqliteConnection::Open(options.db, options.user,
+                                             JobOpenOptions(options.busyTimeoutSeconds));
     CheckAccountSet(*connection_, nullptr);
     return;
   }
   std::shared_ptr<db::OdbcConnection> odbc;
   try {
-    odbc = db::OdbcConnection::Open(options.odbc, options.user);
+    odbc = db::OdbcConnection::Open(options.odbc, options.user,
+                                    JobOpenOptions(options.busyTimeoutSeconds));
   } catch (const db::OdbcError& e) {
     throw std::runtime_error(ConnectFailure(e));
   }

@@ -25,9 +25,11 @@ struct HostOptions {
   std::string db;
   std::string odbc;
   std::string user;
+  double busyTimeoutSeconds = 10;  // how long a statement waits for another program's lock
 };
 
-// Adds --db, --odbc and --user to `cmd`: --db and --odbc exclude each other, one is required.
+// Adds --db, --odbc, --user and --busy-timeout to `cmd`: --db and --odbc exclude each other, one
+// is required.
 void AddHostOptions(CLI::App& cmd, HostOptions& options);
 
 class HostConnection {

@@ -1,16 +1,42 @@
 // tallyvet: audits, and in part repairs, the consistency of an inventory-and-accounting account
 // set.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <iostream>
+#include <stdexcept>
 
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
+#include "ledger_engine/report_file.h"
 
 namespace tallyvet::cli {
 int& ExitStatus() {
   static int status = kClean;
   return status;
+}
+
+void AddBusyTimeoutOption(CLI::App& job, double& seconds) {
+  job.add_option("--busy-timeout", seconds,
+                 "seconds to wait while another program holds a lock on the account set "
+                 "(default 10)")
+      ->check(CLI::Range(0.0, 86400.0));
+}
+
+std::filesystem::path ReportFolder(const std::string& reportDir) {
+  const std::filesystem::path folder = reportDir.empty() ? "." : std::filesystem::path(reportDir);
+  EnsureWritableFolder(folder);
+  return folder;
+}
+
+db::OpenOptions JobOpenOptions(double busyTimeoutSeconds) {
+  db::OpenOptions options;
+  options.busy_timeout =
+      std::chrono::milliseconds(static_cast<long long>(busyTimeoutSeconds * 1000));
+  return options;
 }
 }  // namespace tallyvet::cli
 

@@ -53,11 +53,13 @@ struct ReconcileOptions {
   bool dryRun = false;
 };
 
-struct RebuildOptions {
+struct RebuildCommandOptions {
   HostOptions host;
   std::string kind;
   std::string from;
   std::string to;
+  std::string reportDir;
+  bool dryRun = false;
 };
 
 // A message of the job's own on standard error, and the exit status to go with it.
@@ -174,6 +176,11 @@ class DifferencePrinter final : public DifferenceSink {
     };
     print(header);
     for (const auto& row : rows_) print(row);
+  }
+
+  // The table's closing summary list carries notices; JSON lines leave them to standard error.
+  void Notice(int /*item*/, const std::string& text) override {
+    if (json_) std::cerr << text << "\n";
   }
 
   long Count() const { return count_; }
@@ -308,7 +315,7 @@ void RunReconcile(const ReconcileOptions& o) {
   host.Finish(ExitStatus() != kError);
 }
 
-void RunRebuild(const RebuildOptions& o) {
+void RunRebuild(const RebuildCommandOptions& o) {
   if (o.from != " " && !ParseDate(o.from)) {
     Fail("--from: '" + o.from + "' is not a date yyyy-mm-dd");
     return;
@@ -317,28 +324,44 @@ void RunRebuild(const RebuildOptions& o) {
     Fail("--to: '" + o.to + "' is not a date yyyy-mm-dd");
     return;
   }
-  HostConnection host(o.host, HostConnection::Job::kWrite);
+  const std::optional<int> item = LedgerKindItem(o.kind);
+  if (!item) {
+    Fail("unknown ledger kind '" + o.kind + "' (known: 库存)");
+    return;
+  }
+  const std::filesystem::path journalFolder = ReportFolder(o.reportDir);
+  HostConnection host(o.host, o.dryRun ? HostConnection::Job::kRead : HostConnection::Job::kWrite);
   HostContext ctx;
   ctx.connection = host.connection();
   ctx.user = o.host.user;
   TerminalProgress progress;
   InitCheckItems(ctx);
   DeriveGoodsLedgerSql(ctx, progress);
-  std::string error;
-  const std::optional<bool> rebuilt =
-      ReRegisterLedgers(ctx, progress, o.kind, o.from, o.to, &error);
+  RebuildOptions options;
+  options.dryRun = o.dryRun;
+  options.journalFolder = journalFolder;
+  const RebuildOutcome outcome = RebuildLedger(ctx, progress, *item, o.from, o.to, options);
   progress.Finish();
   ctx.dictionary.Release();
-  if (!rebuilt) {
-    Fail("unknown ledger kind '" + o.kind + "' (known: 库存)");
-  } else if (!*rebuilt) {
-    Fail(error.empty() ? "the ledger was not rebuilt" : error);
-  } else {
-    std::cout << o.kind << ": " << CountLedgerRows(ctx, 2, o.from, o.to) << " ledger row(s) from "
-              << o.from << " to " << o.to << "\n";
-    ExitStatus() = kClean;
+  for (const std::string& notice : outcome.notices) std::cerr << notice << "\n";
+  if (!outcome.error.empty()) {
+    Fail(o.kind + ": not rebuilt, the ledger is unchanged: " + outcome.error);
+    return;
   }
-  host.Finish(ExitStatus() == kClean);
+  host.Finish(true);
+  if (o.dryRun) {
+    std::cout << o.kind << ": " << outcome.rowsHeld << " ledger row(s) from " << o.from << " to "
+              << o.to << "; the rebuild would insert " << outcome.rowsInserted << "\n";
+    std::cerr << "dry run: nothing changed\n";
+  } else {
+    std::cout << o.kind << ": " << outcome.rowsHeld << " ledger row(s) from " << o.from << " to "
+              << o.to << " replaced by " << outcome.rowsInserted << "\n";
+    if (!outcome.journal.empty()) {
+      std::cerr << "journal: " << outcome.journal.string() << "\n"
+                << "undo script: " << outcome.undoScript.string() << "\n";
+    }
+  }
+  ExitStatus() = kClean;
 }
 
 }  // namespace
@@ -382,7 +405,7 @@ void AddReconcileCommand(CLI::App& app) {
   yes->excludes(dry);
   cmd->callback([o] { RunReconcile(*o); });
 
-  auto r = std::make_shared<RebuildOptions>();
+  auto r = std::make_shared<RebuildCommandOptions>();
   CLI::App* rebuild = app.add_subcommand(
       "rebuild", "Delete a ledger's rows in a date range and insert them anew from the documents");
   AddHostOptions(*rebuild, r->host);
@@ -391,6 +414,12 @@ void AddReconcileCommand(CLI::App& app) {
   rebuild->add_option("--from", r->from, "first date yyyy-mm-dd (\" \" for the beginning)")
       ->required();
   rebuild->add_option("--to", r->to, "last date yyyy-mm-dd (9999-12-31 for the end)")->required();
+  rebuild->add_option("--report-dir", r->reportDir,
+                      "folder of the rebuild's journal and undo script (default: the program's "
+                      "folder)");
+  rebuild->add_flag("--dry-run", r->dryRun,
+                    "print how many ledger rows the range holds and how many the rebuild would "
+                    "insert; change nothing");
   rebuild->callback([r] { RunRebuild(*r); });
 }
 

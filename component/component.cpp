@@ -120,7 +120,9 @@ int Run(TallyvetObject* self, void* base, const char* strUser, char* error, size
     tallyvet::qt::QtMessageBox messages;
     const Kind kind = reinterpret_cast<Instance*>(self)->kind;
     if (kind == Kind::kNewCheckReceipt) {
-      tallyvet::receipt_audit::RunCheckActivity(ctx, messages, tallyvet::qt::ExecModal);
+      // The stock ledger's rebuild leaves its journal where the reconciliation leaves its report.
+      tallyvet::receipt_audit::RunCheckActivity(ctx, messages, tallyvet::qt::ExecModal,
+                                                ComponentFolder());
     } else {
       const std::filesystem::path folder = ComponentFolder();
       // Installed, the component's folder is usually not the user's to write: the reports then

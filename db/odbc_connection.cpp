@@ -78,6 +78,11 @@ Diagnosis Diagnose(SQLSMALLINT type, SQLHANDLE handle) {
 
 [[noreturn]] void Fail(SQLSMALLINT type, SQLHANDLE handle, Link* link, std::string statement) {
   Diagnosis d = Diagnose(type, handle);
+  // A wait for another session's lock that ran out reads as such: the server's own words
+  // ("canceling statement due to lock timeout") do not say that nothing was changed for it.
+  if (ClassifySqlState(d.state, false) == OdbcFailure::kLocked) {
+    d.message = "the account set is locked by another session: " + d.message;
+  }
   OdbcError error(std::move(d.state), d.message, std::move(statement));
   if (link != nullptr && ClassifySqlState(error.sqlstate(), false) == OdbcFailure::kLinkLost &&
       link->lost.empty()) {
@@ -428,6 +433,12 @@ OdbcFailure ClassifySqlState(std::string_view sqlstate, bool connecting) {
   if (sqlstate.substr(0, 2) == "08") {
     return connecting ? OdbcFailure::kConnectFailed : OdbcFailure::kLinkLost;
   }
+  // PostgreSQL's operator intervention: the session was terminated, or the server shuts down.
+  if (sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03") {
+    return connecting ? OdbcFailure::kConnectFailed : OdbcFailure::kLinkLost;
+  }
+  // PostgreSQL's lock_not_available (lock_timeout ran out); a driver's own query timeout.
+  if (sqlstate == "55P03" || sqlstate == "HYT00") return OdbcFailure::kLocked;
   if (sqlstate == "42S02") return OdbcFailure::kNoSuchTable;
   return OdbcFailure::kOther;
 }
@@ -542,6 +553,9 @@ void OdbcConnection::PrepareSession() {
         throw Error("the owner '" + owner_ + "' cannot name a PostgreSQL schema");
       }
       Execute("SET search_path TO " + owner_ + ", public, oracle");
+      // The busy timeout, as the embedded database keeps it: how long a statement waits for
+      // another session's lock before it gives up (0: without limit, as the server's default).
+      Execute("SET lock_timeout = " + std::to_string(options_.busy_timeout.count()));
       try {
         OpenResultset("SELECT LPAD(1, 2, '0'), INSTR('ab', 'b')")->Close();
       } catch (const OdbcError& e) {

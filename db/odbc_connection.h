@@ -56,6 +56,7 @@ enum class OdbcFailure {
   kLinkLost,           // class 08 after connecting: the server or the network went away
   kConnectFailed,      // class 08 while connecting: the server cannot be reached
   kNoSuchTable,        // 42S02
+  kLocked,             // 55P03, HYT00: another session's lock outlasted the wait
 };
 // `connecting`: the failure came from connecting, not from a statement.
 OdbcFailure ClassifySqlState(std::string_view sqlstate, bool connecting);

@@ -96,6 +96,36 @@ std::size_t SkipQuoted(const std::string& s, std::size_t pos, char quote) {
   return s.size();
 }
 
+// True when the text ends inside a quoted string or name, or inside a block comment.
+bool EndsInsideQuoteOrComment(const std::string& s) {
+  std::size_t pos = 0;
+  while (pos < s.size()) {
+    if (s.compare(pos, 2, "/*") == 0) {
+      const std::size_t close = s.find("*/", pos + 2);
+      if (close == std::string::npos) return true;
+      pos = close + 2;
+    } else if (s.compare(pos, 2, "--") == 0) {
+      pos = s.find('\n', pos);
+      if (pos == std::string::npos) return false;
+    } else if (s[pos] == '\'' || s[pos] == '"') {
+      const char quote = s[pos];
+      bool closed = false;
+      for (++pos; pos < s.size() && !closed; ++pos) {
+        if (s[pos] != quote) continue;
+        if (pos + 1 < s.size() && s[pos + 1] == quote) {
+          ++pos;  // a doubled quote stands for itself
+        } else {
+          closed = true;
+        }
+      }
+      if (!closed) return true;
+    } else {
+      ++pos;
+    }
+  }
+  return false;
+}
+
 std::size_t SkipNumber(const std::string& s, std::size_t pos) {
   while (pos < s.size() && IsDigit(s[pos])) ++pos;
   if (pos < s.size() && s[pos] == '.') {
@@ -289,7 +319,16 @@ class Edits {
   }
   // Removes the token's own text and keeps what stood in front of it.
   void Erase(std::size_t i) { Edit(i).body.clear(); }
-  void Prepend(std::size_t i, std::string_view text) { Edit(i).before.insert(0, text); }
+  void Prepend(std::size_t i, std::string_view text) {
+    std::string piece(text);
+    // Written straight after a word, a word would merge with it: WHERE(a)||b must not become
+    // WHEREIFNULL((a),'')||...
+    if (!piece.empty() && IsNameChar(piece.front()) && i > 0 && st_.Lead(i).empty() &&
+        !st_.Text(i - 1).empty() && IsNameChar(st_.Text(i - 1).back())) {
+      piece.insert(0, " ");
+    }
+    Edit(i).before.insert(0, piece);
+  }
   void Append(std::size_t i, std::string_view text) { Edit(i).after += text; }
 
   // The current text of tokens first..last, without what stands in front of the first.
@@ -861,6 +900,9 @@ std::string StripOwner(const std::string& sql, const std::string& owner) {
     if (!st.IsName(i) || !st.Is(i + 1, Kind::kDot) || !st.IsName(i + 2)) continue;
     if (i > 0 && st.Is(i - 1, Kind::kDot)) continue;  // a name in the middle of a.b.c
     if (UpperAscii(st.Name(i)) != wanted) continue;
+    // OWNER.OWNER.x names a table called like its owner; stripped once, it would read as the
+    // owner's qualifier again. Such a chain is left as written.
+    if (st.Is(i + 3, Kind::kDot) && UpperAscii(st.Name(i + 2)) == wanted) continue;
     edits.Erase(i);
     edits.Drop(i + 1);
   }
@@ -1069,6 +1111,9 @@ std::string NameExpressionColumns(const std::string& sql, LongNames* long_names)
 }
 
 std::string TranslateOracle(const std::string& sql, const std::string& owner) {
+  // A rule may write behind the last token (an alias after the last column); when that token is
+  // a string, name or comment left open, the addition would land inside it.
+  if (EndsInsideQuoteOrComment(sql)) return sql;
   return OracleNullOrdering(OracleConcatenation(
       CompareTextWithNumber(RewriteOuterJoins(DropNologging(StripOwner(sql, owner))))));
 }

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <system_error>
 
 #include "db/oracle_functions.h"
@@ -17,10 +18,41 @@ struct StmtDeleter {
 };
 using StmtPtr = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
 
+// The database's message for a failed call, with the cause spelt out where the user can act on
+// it: another program's lock (after waiting), a file that cannot be written, a full disk.
+std::string FailureMessage(sqlite3* db, const std::filesystem::path& path,
+                           std::chrono::milliseconds waited) {
+  const std::string message = sqlite3_errmsg(db);
+  switch (sqlite3_errcode(db) & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: {
+      char seconds[32];
+      std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(waited.count()) / 1000);
+      return "the account-set database " + path.string() +
+             " is locked by another program (waited " + seconds + " s): " + message;
+    }
+    case SQLITE_READONLY:
+      return "the account-set database " + path.string() +
+             " cannot be written (read-only): " + message;
+    case SQLITE_CANTOPEN:
+    case SQLITE_IOERR:
+      return "the account-set database " + path.string() + " cannot be read or written: " + message;
+    case SQLITE_FULL:
+      return "the disk holding " + path.string() + " is full: " + message;
+    default:
+      return message;
+  }
+}
+
 class StatementRows final : public RowSource {
  public:
-  StatementRows(sqlite3* db, StmtPtr stmt, std::string sql)
-      : db_(db), stmt_(std::move(stmt)), sql_(std::move(sql)) {
+  StatementRows(sqlite3* db, StmtPtr stmt, std::string sql, std::filesystem::path path,
+                std::chrono::milliseconds busyTimeout)
+      : db_(db),
+        stmt_(std::move(stmt)),
+        sql_(std::move(sql)),
+        path_(std::move(path)),
+        busy_timeout_(busyTimeout) {
     const int n = sqlite3_column_count(stmt_.get());
     columns_.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
@@ -36,7 +68,7 @@ class StatementRows final : public RowSource {
     sqlite3_stmt* s = stmt_.get();
     const int rc = sqlite3_step(s);
     if (rc == SQLITE_DONE) return false;
-    if (rc != SQLITE_ROW) throw Error(sqlite3_errmsg(db_), sql_);
+    if (rc != SQLITE_ROW) throw Error(FailureMessage(db_, path_, busy_timeout_), sql_);
     const int n = static_cast<int>(columns_.size());
     for (int i = 0; i < n; ++i) {
       // One column lookup per value: the sqlite3_value accessors skip the per-call API checks.
@@ -65,6 +97,8 @@ class StatementRows final : public RowSource {
   sqlite3* db_;
   StmtPtr stmt_;
   std::string sql_;
+  std::filesystem::path path_;
+  std::chrono::milliseconds busy_timeout_;
   std::vector<ColumnInfo> columns_;
 };
 
@@ -106,11 +140,22 @@ std::unique_ptr<SqliteConnection> SqliteConnection::Open(const std::filesystem::
     throw Error("account-set database not found: " + path.string());
   }
   sqlite3* db = OpenHandle(path, options.read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE);
+  // The first read already waits for a lock like every statement after it.
+  sqlite3_busy_timeout(db, static_cast<int>(options.busy_timeout.count()));
+  sqlite3_extended_result_codes(db, 1);
   // SQLite reads the header lazily: a file that is not a database fails on the first read.
   char* err = nullptr;
   if (sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &err) != SQLITE_OK) {
+    const int code = sqlite3_errcode(db) & 0xff;
     std::string msg = err ? err : "unreadable";
     sqlite3_free(err);
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_IOERR ||
+        code == SQLITE_CANTOPEN) {
+      // A database all the same, only one that cannot be read now.
+      msg = FailureMessage(db, path, options.busy_timeout);
+      sqlite3_close(db);
+      throw Error(msg);
+    }
     sqlite3_close(db);
     throw Error(path.string() + " is not an account-set database: " + msg);
   }
@@ -130,7 +175,7 @@ std::unique_ptr<SqliteConnection> SqliteConnection::Create(const std::filesystem
 SqliteConnection::SqliteConnection(sqlite3* db, std::filesystem::path path, std::string owner,
                                    OpenOptions options)
     : db_(db), path_(std::move(path)), owner_(std::move(owner)), options_(options) {
-  sqlite3_busy_timeout(db_, 5000);
+  sqlite3_busy_timeout(db_, static_cast<int>(options_.busy_timeout.count()));
   sqlite3_extended_result_codes(db_, 1);
   RegisterOracleFunctions(db_);
 }
@@ -148,10 +193,10 @@ std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sq
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, nullptr) !=
       SQLITE_OK) {
-    throw Error(sqlite3_errmsg(db_), sql);
+    throw Error(FailureMessage(db_, path_, options_.busy_timeout), sql);
   }
   if (raw == nullptr) throw Error("empty statement", sql);
-  auto rows = std::make_unique<StatementRows>(db_, StmtPtr(raw), sql);
+  auto rows = std::make_unique<StatementRows>(db_, StmtPtr(raw), sql, path_, options_.busy_timeout);
   return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
 }
 
@@ -161,7 +206,7 @@ void SqliteConnection::Execute(const std::string& sql) {
   const char* tail = nullptr;
   if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, &tail) !=
       SQLITE_OK) {
-    throw Error(sqlite3_errmsg(db_), sql);
+    throw Error(FailureMessage(db_, path_, options_.busy_timeout), sql);
   }
   StmtPtr stmt(raw);
   if (!stmt) throw Error("empty statement", sql);
@@ -169,7 +214,7 @@ void SqliteConnection::Execute(const std::string& sql) {
   int rc;
   while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
   }
-  if (rc != SQLITE_DONE) throw Error(sqlite3_errmsg(db_), sql);
+  if (rc != SQLITE_DONE) throw Error(FailureMessage(db_, path_, options_.busy_timeout), sql);
   rows_affected_ = sqlite3_total_changes64(db_) - before;
 }
 

@@ -4,6 +4,7 @@
 // Oracle functions the host's SQL uses (NVL, DECODE, LPAD, RPAD; see oracle_functions.h).
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -19,6 +20,9 @@ struct OpenOptions {
   // Memory a recordset keeps before its rows go to a temporary file.
   std::size_t spill_threshold = Recordset::kDefaultSpillThreshold;
   bool read_only = false;
+  // How long a statement waits for another program's lock on the database before it fails
+  // (the host writes in short bursts). Zero fails at once.
+  std::chrono::milliseconds busy_timeout{10000};
 };
 
 // The ADO type the host reports for a column SQLite declares as `decl` (VARCHAR, TEXT, CHAR(10),
@@ -29,7 +33,11 @@ class SqliteConnection final : public Connection {
  public:
   // Opens an existing account-set file for `owner` (the account-set owner: table names qualified
   // with it resolve to this file). Never creates a file. Throws Error naming the path when it
-  // does not exist or is not a SQLite database.
+  // does not exist, is not a SQLite database, or stays locked by another program for longer than
+  // options.busy_timeout.
+  //
+  // Every failure of a statement later on throws Error with the statement; a database locked
+  // past the timeout, a read-only file and a full disk are said in those words, with the path.
   static std::unique_ptr<SqliteConnection> Open(const std::filesystem::path& path,
                                                 const std::string& owner, OpenOptions options = {});
   // Creates a new, empty database file (refuses an existing one), for building account sets.

@@ -24,6 +24,11 @@ constexpr std::array<ItemDefinition, 6> kItems = {{
 
 }  // namespace
 
+std::string_view FunctionName(int item) {
+  const std::string_view header = kItems.at(CheckItemTable::Index(item)).functionHeader;
+  return header.substr(header.find(' ') + 1);
+}
+
 const std::string& VoucherSubqueryLedgerTable() {
   // The fragments keep their trailing blank so the words stay apart when joined; the Chinese
   // account-name filters and the quoted '0' pass the upper-casing unchanged.
@@ -56,6 +61,7 @@ void InitCheckItems(HostContext& ctx) {
     items.KeyColumns[i].clear();
     items.SelectSql[i].clear();
     items.InsertColumns[i].clear();
+    items.Refusal[i].clear();
   }
 }
 

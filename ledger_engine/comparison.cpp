@@ -162,6 +162,8 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
     const std::size_t index = CheckItemTable::Index(item);
     const std::string ledgerTable = db::UpperAscii(items.LedgerTable[index]);
     if (item == 4 && !IsValidDate(startDate)) startDate = ctx.AccountStartDate;
+    // A statement the derivation refused is never run: its message says what the source lacks.
+    RequireRunnableStatement(items, item);
 
     std::string keyColumns, positions;
     GetKeyColumns(items, item, keyColumns, positions);
@@ -172,6 +174,18 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
     StepThrough(*recomputed, stepper);
     std::string unused;
     items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
+    // A column left out is a column not compared: the summary list (and so the report and the
+    // command's output) says which.
+    if (const auto left = ColumnsLeftOut(*recomputed, items.InsertColumns[index]); !left.empty()) {
+      const std::string notice = ColumnsLeftOutNotice(item, left, "comparison");
+      if (auto* list = screen.List1()) {
+        list->push_back(notice);
+        screen.RefreshList1();
+      }
+      for (DifferenceSink* sink : sinks) {
+        if (sink != nullptr) sink->Notice(item, notice);
+      }
+    }
 
     auto stored = ctx.conn().OpenResultset(
         StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions), 3,

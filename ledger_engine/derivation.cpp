@@ -1,5 +1,6 @@
 #include "ledger_engine/derivation.h"
 
+#include <array>
 #include <vector>
 
 #include "ledger_engine/check_items.h"
@@ -29,13 +30,37 @@ std::string SourceQuery(const HostContext& ctx, std::string_view objectName) {
 using StatementHandler = void (*)(db::Recordset& rs, CheckItemTable& items, int item,
                                   const std::string& keyword, std::string& pending);
 
-// Reads one stored object: a walk to the end to move the progress bar while the rows arrive, then
-// one scan from the first row that hands every statement after a known header to `onStatement`.
-void ScanSource(HostContext& ctx, ProgressScreen& screen, std::string_view objectName,
-                StatementHandler onStatement) {
+// The item whose FunctionHeader the trimmed, upper-cased line without its break is, or 0.
+int HeaderItem(const CheckItemTable& items, const std::string& line) {
+  int found = 0;
+  for (int candidate = 1; candidate <= 6; ++candidate) {
+    const std::string& header = items.FunctionHeader[CheckItemTable::Index(candidate)];
+    if (!header.empty() && line == header) found = candidate;
+  }
+  return found;
+}
+
+// What the walk over one stored object saw.
+struct SourceScan {
+  std::size_t rows = 0;
+  std::array<bool, 7> headerSeen{};  // by item number
+};
+
+// Reads one stored object: a walk to the end to move the progress bar while the rows arrive (and
+// to note which function headers the unit holds), then one scan from the first row that hands
+// every statement after a known header to `onStatement`.
+SourceScan ScanSource(HostContext& ctx, ProgressScreen& screen, std::string_view objectName,
+                      StatementHandler onStatement) {
   auto rs = ctx.conn().OpenResultset(SourceQuery(ctx, objectName), 3, 3);
   ProgressStepper stepper(screen);
-  if (StepThrough(*rs, stepper) > 0) {
+  SourceScan scan;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    stepper.Step();
+    ++scan.rows;
+    scan.headerSeen[static_cast<std::size_t>(
+        HeaderItem(ctx.CheckItems, DropLastChar(UpperAscii(TrimBlanks(SourceText(*rs))))))] = true;
+  }
+  if (scan.rows > 0) {
     rs->MoveFirst();
     int item = 0;
     std::string keyword;
@@ -48,6 +73,22 @@ void ScanSource(HostContext& ctx, ProgressScreen& screen, std::string_view objec
     }
   }
   rs->Close();
+  return scan;
+}
+
+// Sets the item's Refusal when its source, its function or its cut statement will not do.
+void JudgeDerivedItem(HostContext& ctx, const SourceScan& scan, int item, std::string_view unit) {
+  std::string& refusal = ctx.CheckItems.Refusal[CheckItemTable::Index(item)];
+  if (scan.rows == 0) {
+    refusal = NoStoredSourceMessage(ctx, {unit});
+  } else if (!scan.headerSeen[static_cast<std::size_t>(item)]) {
+    refusal = std::string(unit) + " of owner " + UpperAscii(ctx.user) + " has no function " +
+              std::string(FunctionName(item)) + " (no line reads \"" +
+              ctx.CheckItems.FunctionHeader[CheckItemTable::Index(item)] + "\")";
+  } else if (const std::string problem = CheckDerivedStatement(ctx.CheckItems, item);
+             !problem.empty()) {
+    refusal = StatementOrigin(item) + ": " + problem;
+  }
 }
 
 // The derived SELECT is cut from a function that works on one date range; opening the range to
@@ -166,6 +207,124 @@ void DropLastSummedColumn(std::string& sql) {
   sql = head + " " + sql.substr(from);
 }
 
+bool IsNameChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c == '#' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// True when `word` stands at `at` in `text` as a word of its own.
+bool WordAt(std::string_view text, std::size_t at, std::string_view word) {
+  if (text.substr(at, word.size()) != word) return false;
+  const bool before = at == 0 || !IsNameChar(text[at - 1]);
+  const std::size_t end = at + word.size();
+  return before && (end == text.size() || !IsNameChar(text[end]));
+}
+
+// The select list of an upper-cased SELECT, split into its columns at the commas outside
+// parentheses, quotes and comments, and whether a FROM closes the list. Empty when the text does
+// not begin with SELECT.
+struct SelectList {
+  std::vector<std::string> columns;
+  bool hasFrom = false;
+};
+
+SelectList ReadSelectList(std::string_view sql) {
+  SelectList out;
+  const std::size_t start = sql.find_first_not_of(" \t\r\n");
+  if (start == std::string_view::npos || !WordAt(sql, start, "SELECT")) return out;
+  std::string current;
+  int depth = 0;
+  std::size_t i = start + 6;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == '\'') {
+      // A literal, doubled quotes included, is copied whole.
+      std::size_t end = i + 1;
+      while (end < sql.size()) {
+        if (sql[end] != '\'') {
+          ++end;
+        } else if (end + 1 < sql.size() && sql[end + 1] == '\'') {
+          end += 2;
+        } else {
+          ++end;
+          break;
+        }
+      }
+      current.append(sql.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    if (sql.substr(i, 2) == "--") {
+      const std::size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end;
+      continue;
+    }
+    if (sql.substr(i, 2) == "/*") {
+      const std::size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+      continue;
+    }
+    if (c == '(') ++depth;
+    if (c == ')') --depth;
+    if (depth == 0 && WordAt(sql, i, "FROM")) {
+      out.hasFrom = true;
+      break;
+    }
+    if (depth == 0 && c == ',') {
+      out.columns.push_back(db::Trim(current, " \t\r\n"));
+      current.clear();
+    } else {
+      current += c;
+    }
+    ++i;
+  }
+  out.columns.push_back(db::Trim(current, " \t\r\n"));
+  return out;
+}
+
+// The names of a comma-separated column list, trimmed, empty pieces skipped.
+std::vector<std::string> ListNames(std::string_view list) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t comma = list.find(',', start);
+    if (comma == std::string_view::npos) comma = list.size();
+    std::string name = db::Trim(list.substr(start, comma - start), " \t\r\n");
+    if (!name.empty()) names.push_back(std::move(name));
+    start = comma + 1;
+  }
+  return names;
+}
+
+bool ContainsWord(std::string_view text, std::string_view word) {
+  for (auto at = text.find(word); at != std::string_view::npos; at = text.find(word, at + 1)) {
+    if (WordAt(text, at, word)) return true;
+  }
+  return false;
+}
+
+// A select column without its alias ("DECODE(A,1,B,0) AS LNGX" -> "DECODE(A,1,B,0)"): the text
+// before the last blank when what follows it is a plain name and what precedes it is not a
+// bare operator.
+std::string WithoutAlias(const std::string& column) {
+  const auto blank = column.find_last_of(" \t\r\n");
+  if (blank == std::string::npos) return column;
+  const std::string alias = column.substr(blank + 1);
+  for (const char c : alias) {
+    if (!IsNameChar(c)) return column;
+  }
+  std::string expression = db::Trim(std::string_view(column).substr(0, blank), " \t\r\n");
+  if (expression.ends_with(" AS"))
+    expression = db::Trim(expression.substr(0, expression.size() - 3), " \t\r\n");
+  return expression.empty() ? column : expression;
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out;
+}
+
 }  // namespace
 
 void NextSourceStatement(db::Recordset& rs, const CheckItemTable& items, int& item,
@@ -174,10 +333,7 @@ void NextSourceStatement(db::Recordset& rs, const CheckItemTable& items, int& it
   while (!rs.Eof()) {
     const std::string raw = UpperAscii(TrimBlanks(SourceText(rs)));
     const std::string line = DropLastChar(raw);
-    for (int candidate = 1; candidate <= 6; ++candidate) {
-      const std::string& header = items.FunctionHeader[CheckItemTable::Index(candidate)];
-      if (!header.empty() && line == header) item = candidate;
-    }
+    if (const int header = HeaderItem(items, line); header > 0) item = header;
     // Every statement after a header belongs to that header's item until the next header.
     if (item > 0) {
       if (line.starts_with("SELECT")) {
@@ -238,8 +394,8 @@ std::string CollectSourceStatement(db::Recordset& rs, std::string_view startMark
   return result;
 }
 
-void DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen) {
-  ScanSource(ctx, screen, "MDLITEM", OnGoodsStatement);
+bool DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen) {
+  const SourceScan scan = ScanSource(ctx, screen, kGoodsUnit, OnGoodsStatement);
   CheckItemTable& items = ctx.CheckItems;
   // A ledger row without a position group is kept under group 0.
   std::string& itemLedger = items.SelectSql[CheckItemTable::Index(1)];
@@ -248,21 +404,30 @@ void DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen) {
   for (int item = 1; item <= 3; ++item) {
     std::string& sql = items.SelectSql[CheckItemTable::Index(item)];
     sql = OpenDateRange(sql);
+    JudgeDerivedItem(ctx, scan, item, kGoodsUnit);
   }
+  return scan.rows > 0;
 }
 
-void DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen) {
-  ScanSource(ctx, screen, UpperAscii("ChangeAllAccount_From_Voucher"), OnAccountStatement);
+bool DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen) {
+  const SourceScan scan = ScanSource(ctx, screen, kAccountUnit, OnAccountStatement);
   CheckItemTable& items = ctx.CheckItems;
   std::string& generalLedger = items.SelectSql[CheckItemTable::Index(4)];
   generalLedger = OpenDateRange(generalLedger);
+  JudgeDerivedItem(ctx, scan, 4, kAccountUnit);
 
   std::string keys;
   std::string positions;
   GetKeyColumns(items, 4, keys, positions);
   keys = UpperAscii(keys);
   BuildReceivableItem(items, keys);
+  // Item 5 is keyed by item 4's GROUP BY: without a sound item 4 its statement means nothing.
+  if (const std::string& general = items.Refusal[CheckItemTable::Index(4)]; !general.empty()) {
+    items.Refusal[CheckItemTable::Index(5)] =
+        "item 5 takes its key columns from item 4: " + general;
+  }
   BuildVoucherItem(items);
+  return scan.rows > 0;
 }
 
 void GetKeyColumns(const CheckItemTable& items, int item, std::string& columns,
@@ -345,6 +510,91 @@ std::string MatchInsertColumns(const db::Recordset& rs, const CheckItemTable& it
     first = false;
   }
   return result;
+}
+
+std::string StatementOrigin(int item) {
+  return std::string(item <= 3 ? kGoodsUnit : kAccountUnit) + "." + std::string(FunctionName(item));
+}
+
+std::string CheckDerivedStatement(const CheckItemTable& items, int item) {
+  const std::size_t i = CheckItemTable::Index(item);
+  const std::string& sql = items.SelectSql[i];
+  if (db::Trim(sql, " \t\r\n").empty()) {
+    return "no ledger SELECT (one with at least three SUM lines) follows the function header";
+  }
+  if (ListNames(items.InsertColumns[i]).empty()) {
+    return "no INSERT column list follows the function header";
+  }
+  const SelectList select = ReadSelectList(sql);
+  if (select.columns.empty()) return "the statement does not begin with SELECT";
+  if (!select.hasFrom) return "the statement has no FROM";
+  const auto groupBy = sql.find("GROUP BY");
+  if (groupBy == std::string::npos) return "the statement has no GROUP BY";
+
+  const std::vector<std::string> insert = ListNames(items.InsertColumns[i]);
+  if (select.columns.size() < insert.size()) {
+    return "the SELECT gives " + std::to_string(select.columns.size()) +
+           " columns, the INSERT names " + std::to_string(insert.size());
+  }
+  // The key columns are those the SELECT gives before its first sum; each must be grouped by,
+  // or one ledger row would stand for several keys.
+  std::size_t keys = 0;
+  while (keys < select.columns.size() && keys < insert.size() &&
+         select.columns[keys].find("SUM(") == std::string::npos) {
+    ++keys;
+  }
+  if (keys == 0) return "the SELECT gives no key column before its first SUM";
+  const std::string_view grouped = std::string_view(sql).substr(groupBy + 8);
+  std::vector<std::string> missing;
+  for (std::size_t k = 0; k < keys; ++k) {
+    // Grouped by the ledger's name for it, or by the expression the SELECT gives under it.
+    const std::string expression = WithoutAlias(select.columns[k]);
+    if (!ContainsWord(grouped, insert[k]) && !ContainsWord(grouped, expression)) {
+      missing.push_back(insert[k]);
+    }
+  }
+  if (!missing.empty()) return "the GROUP BY does not name the key column(s) " + JoinNames(missing);
+  return {};
+}
+
+std::string NoStoredSourceMessage(HostContext& ctx, const std::vector<std::string_view>& units) {
+  std::string names;
+  std::string quoted;
+  for (const std::string_view unit : units) {
+    names += (names.empty() ? "" : ", ") + std::string(unit);
+    quoted += (quoted.empty() ? "" : ",") + QuoteSqlText(unit);
+  }
+  std::string message = "no stored source for owner " + UpperAscii(ctx.user) + " (looked for " +
+                        names + " in ALL_SOURCE)";
+  try {
+    std::vector<std::string> owners;
+    auto rs = ctx.conn().OpenResultset(
+        "SELECT DISTINCT OWNER FROM ALL_SOURCE WHERE NAME IN (" + quoted + ") ORDER BY OWNER", 3);
+    for (; !rs->Eof(); rs->MoveNext()) owners.push_back(rs->Fields()[0].Value().AsText());
+    rs->Close();
+    if (!owners.empty()) message += "; the source is there for owner " + JoinNames(owners);
+  } catch (const db::Error&) {
+    // The hint about other owners is a courtesy; the message stands without it.
+  }
+  return message;
+}
+
+void RequireRunnableStatement(const CheckItemTable& items, int item) {
+  const std::string& refusal = items.Refusal[CheckItemTable::Index(item)];
+  if (!refusal.empty()) throw DerivationRefused(refusal);
+}
+
+std::vector<std::string> ColumnsLeftOut(const db::Recordset& rs, std::string_view matched) {
+  std::vector<std::string> left;
+  const std::size_t kept = ListNames(matched).size();
+  for (std::size_t f = kept; f < rs.Fields().Count(); ++f) left.push_back(rs.Fields()[f].Name());
+  return left;
+}
+
+std::string ColumnsLeftOutNotice(int item, const std::vector<std::string>& columns,
+                                 std::string_view what) {
+  return StatementOrigin(item) + ": the ledger has no column for " + JoinNames(columns) +
+         "; left out of the " + std::string(what);
 }
 
 }  // namespace tallyvet

@@ -7,8 +7,10 @@
 // Every derived text is upper-cased and keeps the source's own line breaks and indentation.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/recordset.h"
 #include "shell/host_context.h"
@@ -34,16 +36,52 @@ void NextSourceStatement(db::Recordset& rs, const CheckItemTable& items, int& it
 std::string CollectSourceStatement(db::Recordset& rs, std::string_view startMarker,
                                    std::string_view endMarker, std::string& pending);
 
+// The stored units the derivations read.
+inline constexpr std::string_view kGoodsUnit = "MDLITEM";
+inline constexpr std::string_view kAccountUnit = "CHANGEALLACCOUNT_FROM_VOUCHER";
+
 // Items 1 to 3 from the package MDLITEM of the owner (ctx.user upper-cased): fills only empty
 // SelectSql and InsertColumns slots, then makes item 1's position group null-safe and opens the
 // three SELECTs to every date (p_BeginDate -> ' ', p_EndDate -> '9999-12-31', ORDER BY cut).
-// Requires InitCheckItems and a connection. No source for the owner leaves the slots empty.
-// Database errors are thrown to the caller (db::Error).
-void DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen);
-// Item 4 from ChangeAllAccount_From_Voucher (the last SELECT of the function decides), then all
-// three slots of item 5 (receivables and payables, keyed like item 4) and of item 6 (vouchers
-// against inventory activity). Same requirements and errors as DeriveGoodsLedgerSql.
-void DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen);
+// Then judges what it cut: an item whose source is missing, whose function the unit lacks, or
+// whose statement fails CheckDerivedStatement gets a Refusal naming unit, function and cause.
+// Returns false when the owner has no stored source of the unit at all (the slots stay empty).
+// Requires InitCheckItems and a connection. Database errors are thrown to the caller (db::Error).
+bool DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen);
+// Item 4 from ChangeAllAccount_From_Voucher (the last SELECT of the function decides), judged as
+// above, then all three slots of item 5 (receivables and payables, keyed like item 4; refused
+// when item 4 is) and of item 6 (vouchers against inventory activity). Same result, requirements
+// and errors as DeriveGoodsLedgerSql.
+bool DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen);
+
+// "MDLITEM.ChangePositionDaily_New": where the statement of item 1 to 4 comes from.
+std::string StatementOrigin(int item);
+
+// What keeps the derived statement of item 1 to 4 from standing for its ledger, or empty when it
+// can run. The SELECT must begin with SELECT, have a FROM, group (a ledger is a summary by its
+// keys), give at least as many columns as the INSERT names, and its GROUP BY must name each key
+// column of the INSERT (the columns the SELECT gives before its first SUM). Pure text; items 5
+// and 6, built here from fixed text, are not judged.
+std::string CheckDerivedStatement(const CheckItemTable& items, int item);
+
+// "no stored source for owner X (looked for A, B in ALL_SOURCE)", followed by the owners that do
+// have those units, when any. Reads ALL_SOURCE; a failing look-up only leaves that part out.
+std::string NoStoredSourceMessage(HostContext& ctx, const std::vector<std::string_view>& units);
+
+// The refusal of an item's derived SQL, thrown before anything runs it.
+class DerivationRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// Throws DerivationRefused with the item's Refusal when it has one.
+void RequireRunnableStatement(const CheckItemTable& items, int item);
+
+// The fields of `rs` from the first one that `matched` (MatchInsertColumns' result for it) does
+// not cover: the columns the statement gives that the ledger has no column for.
+std::vector<std::string> ColumnsLeftOut(const db::Recordset& rs, std::string_view matched);
+// "<origin>: the ledger has no column for A, B; left out of the <what>".
+std::string ColumnsLeftOutNotice(int item, const std::vector<std::string>& columns,
+                                 std::string_view what);
 
 // The item's key columns and their positions ("1,2,3"): KeyColumns when set (items 5 and 6, with
 // their fixed positions), otherwise the GROUP BY list of SelectSql without qualifiers (both empty

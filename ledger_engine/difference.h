@@ -28,6 +28,9 @@ class DifferenceSink {
   virtual void RecordDifference(const DifferenceRecord& record, bool firstInRow) = 0;
   // The comparison of `item` is over (summary rows go out here).
   virtual void EndItem(int /*item*/) {}
+  // A remark on the comparison of `item` that is no difference: a column of the recomputed
+  // statement that the ledger lacks, left out of the comparison. The summary list has it too.
+  virtual void Notice(int /*item*/, const std::string& /*text*/) {}
 };
 
 }  // namespace tallyvet

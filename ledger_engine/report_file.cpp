@@ -39,7 +39,44 @@ class FileDescriptor {
   int fd_;
 };
 
+// Writes all of `bytes` to `fd`; false with errno set when a write fails.
+bool WriteAll(int fd, std::string_view bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
+
+void WriteFileWhole(const std::filesystem::path& path, std::string_view bytes) {
+  const std::string target = path.string();
+  const std::string part = target + ".part";
+  FileDescriptor fd(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) {
+    throw std::system_error(errno, std::generic_category(), "cannot create " + part);
+  }
+  bool written = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  int error = errno;
+  if (fd.Close() != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && ::rename(part.c_str(), target.c_str()) != 0) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    ::unlink(part.c_str());
+    throw std::system_error(error, std::generic_category(), "cannot write " + target);
+  }
+}
 
 std::filesystem::path ProgramFolder() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path();
@@ -122,17 +159,21 @@ void ReportFile::AppendReportText(std::string_view utf8) const {
   if (fd.get() < 0) {
     throw std::system_error(errno, std::generic_category(), "cannot open " + path);
   }
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "cannot write " + path);
+  const off_t before = ::lseek(fd.get(), 0, SEEK_END);
+  if (!WriteAll(fd.get(), bytes)) {
+    const int error = errno;
+    // Part of a line would read as if the run had ended there: the text goes whole or not at all.
+    if (before >= 0 && ::ftruncate(fd.get(), before) != 0) {
+      // Nothing more to do; the error below still stops the run.
     }
-    done += static_cast<std::size_t>(n);
+    throw std::system_error(error, std::generic_category(), "cannot write " + path);
   }
   if (fd.Close() != 0) {
-    throw std::system_error(errno, std::generic_category(), "cannot write " + path);
+    const int error = errno;
+    if (before >= 0 && ::truncate(path.c_str(), before) != 0) {
+      // As above: the run stops on the write error either way.
+    }
+    throw std::system_error(error, std::generic_category(), "cannot write " + path);
   }
 }
 

@@ -53,6 +53,11 @@ ScreenReportFolder ChooseScreenReportFolder(
     const std::filesystem::path& componentFolder, const char* xdgStateHome, const char* home,
     const std::function<bool(const std::filesystem::path&)>& canWrite = CanWriteInto);
 
+// Writes `bytes` as the whole content of `path`: first under the name with ".part" appended, every
+// write and the close checked, then renamed over `path`. On any failure the temporary file is
+// removed and `path` is left as it was. Throws std::system_error naming the file.
+void WriteFileWhole(const std::filesystem::path& path, std::string_view bytes);
+
 class ReportFile {
  public:
   // The report in ProgramFolder().
@@ -68,7 +73,8 @@ class ReportFile {
 
   // AppendReportText: appends `utf8` (converted to GBK) at the end of Compare.txt, creating the
   // file when absent. Throws std::system_error naming the file when it cannot be opened or
-  // written.
+  // written (a read-only folder, a full disk); a text that could not be written whole is cut off
+  // again, so the file never ends in part of a line.
   void AppendReportText(std::string_view utf8) const;
 
   // RotateReportFile: moves an existing Compare.txt to the first free backup name, or deletes it

@@ -374,12 +374,15 @@ void CheckActivityScreen::ReRegisterStockLedger(AdjustmentOutcome& outcome) {
     InitCheckItems(ctx_);
     DeriveGoodsLedgerSql(ctx_, *this);
     ctx_.dictionary.ResetCodeTextCache();
-    std::string error;
-    const std::optional<bool> result =
-        ReRegisterLedgers(ctx_, *this, kStockKind, earliestDate_, kOpenEnd, &error);
-    outcome.reregistered = result;
-    if (result.has_value() && !*result) {
-      outcome.reregistrationError = error.empty() ? "库存账表登记失败" : error;
+    RebuildOptions options;
+    options.journalFolder = journalFolder_;
+    const RebuildOutcome rebuilt =
+        RebuildLedger(ctx_, *this, *LedgerKindItem(kStockKind), earliestDate_, kOpenEnd, options);
+    outcome.reregistered = rebuilt.rebuilt;
+    outcome.rebuildJournal = rebuilt.journal;
+    outcome.rebuildUndoScript = rebuilt.undoScript;
+    if (!rebuilt.rebuilt) {
+      outcome.reregistrationError = rebuilt.error.empty() ? "库存账表登记失败" : rebuilt.error;
     }
   } catch (const std::exception& e) {
     outcome.reregistered = false;

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -105,6 +106,8 @@ struct AdjustmentOutcome {
   bool reregistrationRan = false;
   std::optional<bool> reregistered;  // ReRegisterLedgers' result when it ran
   std::optional<std::string> reregistrationError;
+  std::filesystem::path rebuildJournal;  // the rebuild's journal and undo script, when written
+  std::filesystem::path rebuildUndoScript;
   std::string earliestDate;  // EarliestDate after phase 2, the re-registration's begin date
 };
 
@@ -178,6 +181,10 @@ class CheckActivityScreen final : public ProgressScreen {
   // What the adjustment behind button 0 did (empty before it ran).
   const std::optional<AdjustmentOutcome>& LastAdjustment() const { return lastAdjustment_; }
 
+  // Where the rebuild of the stock ledger leaves its journal and undo script (the report's
+  // folder); empty, the default, leaves none.
+  void SetJournalFolder(std::filesystem::path folder) { journalFolder_ = std::move(folder); }
+
  private:
   void ShowAccountInfo();
   void ToggleMarks();
@@ -210,6 +217,7 @@ class CheckActivityScreen final : public ProgressScreen {
 
   std::string accountSetVersion_;
   std::string earliestDate_;
+  std::filesystem::path journalFolder_;
   std::vector<CheckFinding> findings_;
   std::string lastError_;
   std::optional<AdjustmentOutcome> lastAdjustment_;

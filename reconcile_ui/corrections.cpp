@@ -13,29 +13,6 @@ namespace tallyvet {
 
 namespace {
 
-// The rows under `condition` as they stand, each as an INSERT that puts it back.
-std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& table,
-                                       const std::string& condition) {
-  std::vector<std::string> inserts;
-  std::unique_ptr<db::Recordset> rs =
-      conn.OpenResultset("SELECT * FROM " + table + " WHERE " + condition, 3);
-  const db::FieldList& fields = rs->Fields();
-  std::string columns;
-  for (std::size_t i = 0; i < fields.Count(); ++i) {
-    columns += (i ? "," : "") + fields[i].Name();
-  }
-  while (!rs->Eof()) {
-    std::string values;
-    for (std::size_t i = 0; i < fields.Count(); ++i) {
-      values += (i ? "," : "") + SqlLiteral(fields[i].Value());
-    }
-    inserts.push_back("INSERT INTO " + table + "(" + columns + ") VALUES (" + values + ")");
-    rs->MoveNext();
-  }
-  rs->Close();
-  return inserts;
-}
-
 // The condition that finds the row an INSERT made: its key columns equal to its key values. Falls
 // back on the ledger-side condition when the lists do not pair up.
 std::string InsertedRowCondition(const CorrectionStatements& c) {
@@ -107,12 +84,6 @@ CorrectionStatements BuildCorrection(const CheckItemTable& items, int item,
   return c;
 }
 
-std::string SqlLiteral(const db::Value& value) {
-  if (value.IsNull()) return "NULL";
-  if (value.IsText()) return QuoteSqlText(value.Text());
-  return value.AsText();
-}
-
 std::vector<std::string> SplitSqlList(std::string_view list) {
   std::vector<std::string> items;
   if (list.empty()) return items;
@@ -133,47 +104,12 @@ std::vector<std::string> SplitSqlList(std::string_view list) {
 
 CorrectionJournal::CorrectionJournal(std::filesystem::path folder, std::string owner,
                                      std::string stamp)
-    : folder_(std::move(folder)),
-      owner_(std::move(owner)),
-      stamp_(stamp.empty() ? CurrentDateTimeText("%Y%m%d-%H%M%S") : std::move(stamp)) {}
-
-CorrectionJournal::~CorrectionJournal() {
-  try {
-    Finish();
-  } catch (...) {
-    // A destructor must not throw; the journal already holds every statement and the values
-    // before it, which is enough to undo by hand.
-  }
-}
-
-void CorrectionJournal::Start() {
-  if (journal_.is_open()) return;
-  for (int n = 0;; ++n) {
-    const std::string base = "Correction." + stamp_ + (n ? "-" + std::to_string(n) : "");
-    journalPath_ = folder_ / (base + ".journal.sql");
-    undoPath_ = folder_ / (base + ".undo.sql");
-    if (!std::filesystem::exists(journalPath_) && !std::filesystem::exists(undoPath_)) break;
-  }
-  journal_.open(journalPath_, std::ios::binary | std::ios::out);
-  if (!journal_) {
-    throw std::system_error(errno, std::generic_category(),
-                            "cannot create the correction journal " + journalPath_.string());
-  }
-  Write("-- tallyvet correction journal\n-- owner: " + owner_ + "\n-- started: " +
-        CurrentDateTimeText() + "\n-- undo script: " + undoPath_.filename().string() + "\n");
-}
-
-void CorrectionJournal::Write(const std::string& text) {
-  journal_ << text;
-  journal_.flush();
-  if (!journal_) {
-    throw std::system_error(errno, std::generic_category(),
-                            "cannot write the correction journal " + journalPath_.string());
-  }
-}
+    : journal_(std::move(folder), "Correction", "correction journal", std::move(owner),
+               std::move(stamp)) {}
 
 bool CorrectionJournal::Register(db::Connection& conn, int row, const CorrectionStatements& c) {
-  Start();
+  journal_.Start();
+  const auto Write = [this](const std::string& text) { journal_.Write(text); };
   Write("\n-- row " + std::to_string(row) + ": item " + std::to_string(c.item) + ", " + c.table +
         "." + c.field + ", amount " + c.amount + "\n");
   const std::string before = "SELECT " + c.field + " FROM " + c.table + " WHERE " + c.condition;
@@ -223,30 +159,13 @@ bool CorrectionJournal::Register(db::Connection& conn, int row, const Correction
       // Rows appeared between the look and the UPDATE: take the amount back off instead.
       restore.push_back(CorrectionUpdateSql(c.table, c.field, "-(" + c.amount + ")", c.condition));
     }
-    undo_.push_back(std::move(restore));
+    journal_.AddUndo(std::move(restore));
     return true;
   }
   const std::int64_t inserted = run(c.insert);
   if (inserted > 0)
-    undo_.push_back({"DELETE FROM " + c.table + " WHERE " + InsertedRowCondition(c)});
+    journal_.AddUndo({"DELETE FROM " + c.table + " WHERE " + InsertedRowCondition(c)});
   return inserted == 1;
-}
-
-void CorrectionJournal::Finish() {
-  if (finished_ || !journal_.is_open()) return;
-  std::ofstream undo(undoPath_, std::ios::binary | std::ios::out);
-  undo << "-- Undoes the corrections of " << journalPath_.filename().string()
-       << ", last first.\n-- Run it on the same account set before its ledgers change again.\n";
-  for (auto entry = undo_.rbegin(); entry != undo_.rend(); ++entry) {
-    for (const std::string& sql : *entry) undo << sql << ";\n";
-  }
-  undo.flush();
-  if (!undo) {
-    throw std::system_error(errno, std::generic_category(),
-                            "cannot write the undo script " + undoPath_.string());
-  }
-  finished_ = true;
-  Write("-- finished: " + CurrentDateTimeText() + "\n");
 }
 
 }  // namespace tallyvet

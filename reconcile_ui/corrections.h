@@ -17,6 +17,7 @@
 
 #include "db/connection.h"
 #include "db/value.h"
+#include "ledger_engine/journal.h"
 #include "shell/host_context.h"
 
 namespace tallyvet {
@@ -53,10 +54,6 @@ std::string CorrectionInsertSql(std::string_view table, std::string_view keyColu
                                 std::string_view field, std::string_view keyValues,
                                 std::string_view amount);
 
-// `value` as a SQL literal: NULL, a number in the text that reads back to it exactly, or text in
-// single quotes with embedded quotes doubled.
-std::string SqlLiteral(const db::Value& value);
-
 // Splits a SQL list at the commas that stand outside single-quoted literals; each item trimmed of
 // blanks, tabs and line breaks (a key list cut from the host's source may keep a line break).
 // "15,'a,b' ,'x'" gives 15 | 'a,b' | 'x'. An empty text gives no item.
@@ -69,10 +66,6 @@ class CorrectionJournal {
  public:
   // `stamp` names the files (default: the current local time); `owner` heads the journal.
   CorrectionJournal(std::filesystem::path folder, std::string owner, std::string stamp = {});
-  // Writes the undo script when Finish was not called; never throws.
-  ~CorrectionJournal();
-  CorrectionJournal(const CorrectionJournal&) = delete;
-  CorrectionJournal& operator=(const CorrectionJournal&) = delete;
 
   // Registers `c` (report row `row`) on `conn`, journalling as it goes: the ledger values under
   // the condition before the UPDATE, the UPDATE and its row count, and when that is 0 the INSERT
@@ -84,24 +77,14 @@ class CorrectionJournal {
 
   // Writes the undo script (reverse order of the statements that ran). Idempotent.
   // Throws std::system_error when the file cannot be written.
-  void Finish();
+  void Finish() { journal_.Finish(); }
 
-  bool Started() const { return journal_.is_open(); }
-  const std::filesystem::path& JournalPath() const { return journalPath_; }
-  const std::filesystem::path& UndoPath() const { return undoPath_; }
+  bool Started() const { return journal_.Started(); }
+  const std::filesystem::path& JournalPath() const { return journal_.JournalPath(); }
+  const std::filesystem::path& UndoPath() const { return journal_.UndoPath(); }
 
  private:
-  void Start();
-  void Write(const std::string& text);
-  std::filesystem::path folder_;
-  std::string owner_;
-  std::string stamp_;
-  std::filesystem::path journalPath_;
-  std::filesystem::path undoPath_;
-  std::ofstream journal_;
-  // One entry per statement that ran, each a few undo statements in their own order.
-  std::vector<std::vector<std::string>> undo_;
-  bool finished_ = false;
+  ChangeJournal journal_;
 };
 
 }  // namespace tallyvet

@@ -163,8 +163,13 @@ bool RunItems(HostContext& ctx, ProgressScreen& screen, const ReportFile& report
               const std::vector<DifferenceSink*>& sinks, const ItemHooks& hooks,
               std::vector<ItemRunError>* errors) {
   InitCheckItems(ctx);
-  DeriveGoodsLedgerSql(ctx, screen);
-  DeriveAccountLedgerSql(ctx, screen);
+  const bool goodsSource = DeriveGoodsLedgerSql(ctx, screen);
+  const bool accountSource = DeriveAccountLedgerSql(ctx, screen);
+  // Neither unit under this owner: a mistyped owner or source kept under another one. Nothing of
+  // the run would mean anything, item 6 included, so it stops before the first item.
+  if (!goodsSource && !accountSource) {
+    throw DerivationRefused(NoStoredSourceMessage(ctx, {kGoodsUnit, kAccountUnit}));
+  }
   bool differences = false;
   for (int index = 0; index < 6; ++index) {
     if (!ticked[static_cast<std::size_t>(index)]) continue;

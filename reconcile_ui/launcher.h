@@ -95,7 +95,8 @@ struct ItemHooks {
 // item in index order with writeReport true and correct false, handing its differences to
 // `sinks`. Returns true when some item did not come out clean (differences or an error). Items
 // that stopped on an error are added to `errors` when given.
-// Throws: db::Error from the derivations, and the report's errors (a report file that cannot be
+// Throws: DerivationRefused when the owner has no stored source of either unit (before any item
+// runs); db::Error from the derivations, and the report's errors (a report file that cannot be
 // written) from RunComparison, which stop the run.
 bool RunItems(HostContext& ctx, ProgressScreen& screen, const ReportFile& report,
               const std::array<bool, 6>& ticked, const DateRange& range,

@@ -9,7 +9,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   libcli11-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-format
+  clang-format clang libclang-rt-14-dev
   qt6-base-dev fonts-noto-cjk
   libxml2-dev chromium
   dpkg-dev file

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a plain debug build, then one under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz target for a short while
+# (FUZZ_SECONDS each, 30 by default; 0 skips them) from its seed corpus, with the sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
@@ -26,3 +27,27 @@ run_suite build/debug
 echo "== address and undefined-behaviour sanitizers =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build/asan -DTALLYVET_SANITIZE=ON
+
+fuzz_seconds=${FUZZ_SECONDS:-30}
+if [ "$fuzz_seconds" -gt 0 ]; then
+  echo "== fuzzing, ${fuzz_seconds} s per target =="
+  cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DTALLYVET_FUZZ=ON -DTALLYVET_TESTS=OFF -DTALLYVET_BENCH=OFF -DTALLYVET_GUI=OFF >/dev/null
+  targets=(sql_translate_fuzz derivation_fuzz key_conditions_fuzz gbk_fuzz)
+  cmake --build build/fuzz -j "$jobs" --target "${targets[@]}"
+  for t in "${targets[@]}"; do
+    # New inputs go to a scratch folder; the seeds under tests/fuzz stay as committed.
+    work="build/fuzz/corpus-$t"
+    mkdir -p "$work"
+    log="build/fuzz/$t.log"
+    echo "-- $t"
+    if ! "build/fuzz/tests/fuzz/$t" "$work" "tests/fuzz/corpus/$t" \
+      -max_total_time="$fuzz_seconds" -print_final_stats=1 -artifact_prefix="build/fuzz/$t-" \
+      >"$log" 2>&1; then
+      grep -E "ERROR|SUMMARY|runtime error|Test unit written" "$log" || tail -20 "$log"
+      echo "$t found a failing input (see $log)"
+      exit 1
+    fi
+    grep -E "stat::number_of_executed_units" "$log"
+  done
+fi

@@ -18,6 +18,9 @@ struct CheckItemTable {
   std::array<std::string, 6> KeyColumns;
   std::array<std::string, 6> SelectSql;
   std::array<std::string, 6> InsertColumns;
+  // Why the derived SQL of an item must not run (named unit, function and what is missing), or
+  // empty. Set by the derivations; an item with a refusal is neither compared nor rebuilt.
+  std::array<std::string, 6> Refusal;
 
   // Position of an item number in the arrays; throws std::out_of_range outside 1 to 6.
   static std::size_t Index(int item);

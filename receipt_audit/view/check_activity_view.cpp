@@ -156,8 +156,10 @@ void CheckActivityView::Sync(CheckActivityScreen::Part part) {
   pump_.Pump();
 }
 
-void RunCheckActivity(HostContext& ctx, MessageBox& messages, const qt::ModalDisplay& show) {
+void RunCheckActivity(HostContext& ctx, MessageBox& messages, const qt::ModalDisplay& show,
+                      const std::filesystem::path& journalFolder) {
   CheckActivityScreen screen(ctx, messages);
+  screen.SetJournalFolder(journalFolder);
   CheckActivityView view(screen, messages);
   screen.Form_Load();
   view.SyncAll();

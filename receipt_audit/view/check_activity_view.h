@@ -10,6 +10,8 @@
 // "MSFlexGrid1", "lblUser", "lblNotes", "ProgressBar1"), so that scripts can find them.
 #pragma once
 
+#include <filesystem>
+
 #include <array>
 #include <memory>
 
@@ -60,7 +62,9 @@ class CheckActivityView {
 };
 
 // NewCheckReceipt's RUN after the connection and user are in `ctx`: a fresh screen, loaded,
-// shown through `show` until it closes, then dropped. Throws what the screen's load throws.
-void RunCheckActivity(HostContext& ctx, MessageBox& messages, const qt::ModalDisplay& show);
+// shown through `show` until it closes, then dropped. The stock ledger's rebuild leaves its journal
+// in `journalFolder` (none when empty). Throws what the screen's load throws.
+void RunCheckActivity(HostContext& ctx, MessageBox& messages, const qt::ModalDisplay& show,
+                      const std::filesystem::path& journalFolder = {});
 
 }  // namespace tallyvet::receipt_audit

@@ -653,5 +653,20 @@ TEST(PostgresDialect, HostStatementsTranslateWholeAndStably) {
             "SELECT * FROM ZT001.Business");
 }
 
+
+// Found by fuzzing: a word written right after a keyword merged with it (WHERE(a)||b became
+// WHEREIFNULL(...)), an alias added behind the last column landed inside a string left open, and
+// OWNER.OWNER.x lost one qualifier per pass.
+TEST(TranslateOracle, NeverMergesWordsNorWritesInsideAnOpenString) {
+  EXPECT_EQ(TranslateOracle("SELECT x FROM T WHERE(a)||'.' = 'x'", "acme"),
+            "SELECT x FROM T WHERE IFNULL((a),'')||'.' = 'x'");
+  EXPECT_EQ(TranslateOracle("SELECT x FROM T WHERE NOT(a)||b = 'x'", "acme").find("NOTNULLIF"),
+            std::string::npos);
+  for (const std::string open :
+       {"SELECT a || b, 'x FROM T", "SELECT a || b /* FROM T", "SELECT a || b, \"x FROM T"}) {
+    EXPECT_EQ(TranslateOracle(open, "acme"), open);
+  }
+}
+
 }  // namespace
 }  // namespace tallyvet::db::sql

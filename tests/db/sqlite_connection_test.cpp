@@ -128,5 +128,46 @@ TEST(SqliteConnectionOpen, RefusesMissingFilesAndNonDatabasesNamingThePath) {
   EXPECT_THROW(SqliteConnection::Create(text, "acme"), Error);
 }
 
+// What the user can act on is said in words: a database another program holds (after the wait,
+// also when opening), and one that cannot be written.
+TEST_F(SqliteConnectionTest, LockedAndReadOnlyDatabasesAreSaidSo) {
+  conn_->ExecuteScript("BEGIN EXCLUSIVE; UPDATE Item SET dblAmount = 0;");
+  const std::string locked = "the account-set database " + (dir_ / "set.db").string() +
+                             " is locked by another program (waited 0.05 s)";
+  OpenOptions brief;
+  brief.busy_timeout = std::chrono::milliseconds(50);
+  try {
+    SqliteConnection::Open(dir_ / "set.db", "acme", brief);
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message().rfind(locked, 0), 0u) << e.message();
+  }
+  conn_->ExecuteScript("COMMIT");
+  auto reader = SqliteConnection::Open(dir_ / "set.db", "acme", brief);
+  conn_->ExecuteScript("BEGIN EXCLUSIVE; UPDATE Item SET dblAmount = 1;");
+  try {
+    for (auto rs = reader->OpenResultset("SELECT * FROM Item"); !rs->Eof();) rs->MoveNext();
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message().rfind(locked, 0), 0u) << e.message();
+    EXPECT_EQ(e.statement(), "SELECT * FROM Item");
+  }
+  conn_->ExecuteScript("COMMIT");
+
+  OpenOptions readOnly;
+  readOnly.read_only = true;
+  auto audit = SqliteConnection::Open(dir_ / "set.db", "acme", readOnly);
+  try {
+    audit->Execute("DELETE FROM Item");
+    FAIL() << "expected an error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message().rfind("the account-set database " + (dir_ / "set.db").string() +
+                                    " cannot be written (read-only)",
+                                0),
+              0u)
+        << e.message();
+  }
+}
+
 }  // namespace
 }  // namespace tallyvet::db

@@ -7,9 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "fixtures.h"
+#include "support/file_text.h"
 
 namespace tallyvet {
 namespace {
@@ -412,9 +415,10 @@ TEST_F(StockLedger, RebuildsTheRangeInsideTheHostsTransactionAndLeavesEarlierRow
                             "strDate<='9999-12-31'",
                             "INSERT INTO /*+ APPEND */ POSITIONDAILY NOLOGGING (" + columns + ")",
                             "RELEASE tallyvet_reregister"}));
-  // The shape comes from a probe that cannot return a row.
-  ASSERT_EQ(set.log->queries.size(), 1u);
+  // The shape comes from a probe that cannot return a row, before the range's rows are counted.
+  ASSERT_EQ(set.log->queries.size(), 2u);
   EXPECT_NE(set.log->queries[0].find(" AND strDate>'9999-12-31' GROUP BY"), std::string::npos);
+  EXPECT_EQ(set.log->queries[1].rfind("SELECT COUNT(*) FROM PositionDaily WHERE", 0), 0u);
   // The host's transaction was neither committed nor ended.
   set.Script("ROLLBACK");
   EXPECT_EQ(set.Rows(kLedgerRows), before);
@@ -448,6 +452,73 @@ TEST_F(StockLedger, OtherKindsAndMissingPiecesLeaveTheLedgerAsItWas) {
   HostContext bare;  // no connection: a failed rebuild with a message, not a crash
   EXPECT_FALSE(ReRegisterLedger(bare, screen, 2, "2005-03-01", "9999-12-31", &(error = "")));
   EXPECT_NE(error, "");
+}
+
+// The stock ledger's GROUP BY line deleted from the stored source: the rebuild stops before its
+// DELETE, names the cause, and the ledger stays as it was.
+TEST_F(StockLedger, ADamagedSourceIsRefusedBeforeAnyStatementRuns) {
+  set.Script("DELETE FROM ALL_SOURCE WHERE TEXT LIKE '%GROUP BY strDate,lngItemID,lngPositionID%'");
+  InitCheckItems(set.ctx);
+  DeriveGoodsLedgerSql(set.ctx, screen);
+  set.log->statements = set.log->queries = {};
+  const std::vector<std::string> before = set.Rows(kLedgerRows);
+  const RebuildOutcome outcome =
+      RebuildLedger(set.ctx, screen, 2, " ", "9999-12-31", {false, set.dir.path()});
+  EXPECT_FALSE(outcome.rebuilt);
+  // The subquery's own GROUP BY remains, but it groups by none of the ledger's keys.
+  EXPECT_EQ(outcome.error,
+            "MDLITEM.ChangePositionDaily_New: the GROUP BY does not name the key column(s) "
+            "LNGITEMID, LNGPOSITIONID");
+  EXPECT_TRUE(set.log->statements.empty() && set.log->queries.empty());
+  EXPECT_TRUE(outcome.journal.empty());
+  EXPECT_EQ(set.Rows(kLedgerRows), before);
+}
+
+TEST_F(StockLedger, DryRunCountsBothSidesAndChangesNothing) {
+  const std::vector<std::string> before = set.Rows(kLedgerRows);
+  const RebuildOutcome outcome =
+      RebuildLedger(set.ctx, screen, 2, "2005-03-01", "9999-12-31", {true, set.dir.path()});
+  EXPECT_EQ(outcome.error, "");
+  EXPECT_FALSE(outcome.rebuilt);
+  EXPECT_EQ(outcome.rowsHeld, 2);      // 03-05 and 03-31
+  EXPECT_EQ(outcome.rowsInserted, 3);  // 03-05 twice, 03-20
+  EXPECT_TRUE(set.log->statements.empty());
+  EXPECT_TRUE(outcome.journal.empty());
+  EXPECT_EQ(set.Rows(kLedgerRows), before);
+  // The SELECT gives one summed column the ledger lacks: said, since it is not rebuilt.
+  EXPECT_EQ(outcome.notices,
+            (std::vector<std::string>{"MDLITEM.ChangePositionDaily_New: the ledger has no column "
+                                      "for DBLOUTPLANNED; left out of the rebuild"}));
+}
+
+TEST_F(StockLedger, ARebuildLeavesAJournalWhoseUndoScriptPutsTheRowsBack) {
+  const std::vector<std::string> before = set.Rows("SELECT * FROM PositionDaily ORDER BY 1,2,3");
+  const RebuildOutcome outcome =
+      RebuildLedger(set.ctx, screen, 2, "2005-03-01", "9999-12-31", {false, set.dir.path()});
+  ASSERT_TRUE(outcome.rebuilt) << outcome.error;
+  EXPECT_EQ(outcome.rowsHeld, 2);
+  EXPECT_EQ(outcome.rowsInserted, 3);
+  ASSERT_TRUE(std::filesystem::exists(outcome.journal));
+  const std::string text = testing::FileText(outcome.journal);
+  EXPECT_NE(text.find("-- rows inserted: 3\n-- finished: "), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(outcome.undoScript.string() + ".part"));
+  set.Script(testing::FileText(outcome.undoScript));
+  EXPECT_EQ(set.Rows("SELECT * FROM PositionDaily ORDER BY 1,2,3"), before);
+}
+
+// A journal that cannot be written stops the rebuild before the ledger is touched.
+TEST_F(StockLedger, AJournalThatCannotBeWrittenStopsTheRebuild) {
+  const std::vector<std::string> before = set.Rows(kLedgerRows);
+  std::ofstream(set.dir / "not-a-folder") << "x";
+  const RebuildOutcome outcome = RebuildLedger(set.ctx, screen, 2, "2005-03-01", "9999-12-31",
+                                               {false, set.dir / "not-a-folder"});
+  EXPECT_FALSE(outcome.rebuilt);
+  EXPECT_NE(outcome.error.find("cannot create the journal " + (set.dir / "not-a-folder").string()),
+            std::string::npos)
+      << outcome.error;
+  EXPECT_EQ(set.Rows(kLedgerRows), before);
+  for (const std::string& sql : set.log->statements)
+    EXPECT_EQ(sql.find("DELETE"), std::string::npos);
 }
 
 }  // namespace

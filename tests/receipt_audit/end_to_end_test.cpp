@@ -15,6 +15,7 @@
 #include "receipt_audit/check_activity_screen.h"
 #include "receipt_audit/finding_output.h"
 #include "sample/sample.h"
+#include "support/file_text.h"
 #include "support/odbc_source.h"
 #include "support/postgres_source.h"
 
@@ -74,8 +75,13 @@ TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
   }
   EXPECT_EQ(flagged, planted);
 
+  screen.SetJournalFolder(folder.path());
   screen.cmdRpt_Click(0);
   const AdjustmentOutcome& outcome = screen.LastAdjustment().value();
+  // The stock ledger's rows before its rebuild are kept, with the script that puts them back.
+  EXPECT_TRUE(std::filesystem::exists(outcome.rebuildJournal));
+  EXPECT_NE(testing::FileText(outcome.rebuildUndoScript).find("INSERT INTO POSITIONDAILY("),
+            std::string::npos);
   EXPECT_EQ(box.shown, std::vector<std::string>{});
   EXPECT_EQ(outcome.writeBacks.size(), faults.size());
   for (const auto& w : outcome.writeBacks) EXPECT_TRUE(w.ok) << w.statement;

@@ -13,6 +13,7 @@
 #include "db/sqlite_connection.h"
 #include "shell/host_context.h"
 #include "shell/message_box.h"
+#include "support/file_text.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet::testing {
@@ -35,11 +36,6 @@ class ScriptedMessageBox final : public MessageBox {
   std::vector<std::string> said;
   std::deque<bool> answers;
 };
-
-inline std::string FileText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class AccountSet {
  public:

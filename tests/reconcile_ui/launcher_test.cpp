@@ -140,9 +140,10 @@ TEST(PeriodRangeToDates, OpeningBalancesWithoutValidStartDateAreRefused) {
 TEST(LauncherRun, FailedComparisonShowsReportAndRestoresIdleState) {
   Launcher l;
   l.set.Periods();
-  // Stored source that derives nothing: every comparison stops on an error.
+  // Stored source without the ledger functions: every comparison stops on an error.
   l.set.Script(
-      "CREATE TABLE ALL_SOURCE (OWNER TEXT, NAME TEXT, TYPE TEXT, LINE INTEGER, TEXT TEXT)");
+      "CREATE TABLE ALL_SOURCE (OWNER TEXT, NAME TEXT, TYPE TEXT, LINE INTEGER, TEXT TEXT);"
+      "INSERT INTO ALL_SOURCE VALUES ('DEMO', 'MDLITEM', 'PACKAGE BODY', 1, 'END;' || char(10))");
   bool sawRunning = false, sawRed = false;
   l.onRefresh = [&](CompareScreen& s) {
     sawRunning = sawRunning || (s.Height() == 5760 && !s.cmdSel(0).enabled &&

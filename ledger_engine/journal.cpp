@@ -1,0 +1,105 @@
+#include "ledger_engine/journal.h"
+
+#include <cerrno>
+#include <memory>
+#include <system_error>
+
+#include "ledger_engine/key_conditions.h"
+#include "ledger_engine/report_file.h"
+
+namespace tallyvet {
+
+std::string SqlLiteral(const db::Value& value) {
+  if (value.IsNull()) return "NULL";
+  if (value.IsText()) return QuoteSqlText(value.Text());
+  return value.AsText();
+}
+
+std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& table,
+                                       const std::string& condition) {
+  std::vector<std::string> inserts;
+  std::unique_ptr<db::Recordset> rs =
+      conn.OpenResultset("SELECT * FROM " + table + " WHERE " + condition, 3);
+  const db::FieldList& fields = rs->Fields();
+  std::string columns;
+  for (std::size_t i = 0; i < fields.Count(); ++i) {
+    columns += (i ? "," : "") + fields[i].Name();
+  }
+  while (!rs->Eof()) {
+    std::string values;
+    for (std::size_t i = 0; i < fields.Count(); ++i) {
+      values += (i ? "," : "") + SqlLiteral(fields[i].Value());
+    }
+    inserts.push_back("INSERT INTO " + table + "(" + columns + ") VALUES (" + values + ")");
+    rs->MoveNext();
+  }
+  rs->Close();
+  return inserts;
+}
+
+ChangeJournal::ChangeJournal(std::filesystem::path folder, std::string prefix, std::string title,
+                             std::string owner, std::string stamp)
+    : folder_(std::move(folder)),
+      prefix_(std::move(prefix)),
+      title_(std::move(title)),
+      owner_(std::move(owner)),
+      stamp_(stamp.empty() ? CurrentDateTimeText("%Y%m%d-%H%M%S") : std::move(stamp)) {}
+
+ChangeJournal::~ChangeJournal() {
+  try {
+    Finish();
+  } catch (...) {
+    // A destructor must not throw; the journal already holds every statement and the values
+    // before it, which is enough to undo by hand.
+  }
+}
+
+void ChangeJournal::Start() {
+  if (journal_.is_open()) return;
+  for (int n = 0;; ++n) {
+    const std::string base = prefix_ + "." + stamp_ + (n ? "-" + std::to_string(n) : "");
+    journalPath_ = folder_ / (base + ".journal.sql");
+    undoPath_ = folder_ / (base + ".undo.sql");
+    if (!std::filesystem::exists(journalPath_) && !std::filesystem::exists(undoPath_)) break;
+  }
+  journal_.open(journalPath_, std::ios::binary | std::ios::out);
+  if (!journal_) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot create the journal " + journalPath_.string());
+  }
+  Write("-- tallyvet " + title_ + "\n-- owner: " + owner_ + "\n-- started: " +
+        CurrentDateTimeText() + "\n-- undo script: " + undoPath_.filename().string() + "\n");
+}
+
+void ChangeJournal::Write(const std::string& text) {
+  journal_ << text;
+  journal_.flush();
+  if (!journal_) {
+    throw std::system_error(errno, std::generic_category(),
+                            "cannot write the journal " + journalPath_.string());
+  }
+}
+
+void ChangeJournal::AddUndo(std::vector<std::string> statements) {
+  undo_.push_back(std::move(statements));
+}
+
+void ChangeJournal::WriteUndoScript() {
+  if (!journal_.is_open()) return;
+  std::string text = "-- Undoes the changes of " + journalPath_.filename().string() +
+                     ", last first.\n-- Run it on the same account set before its ledgers change "
+                     "again.\n";
+  for (auto entry = undo_.rbegin(); entry != undo_.rend(); ++entry) {
+    for (const std::string& sql : *entry) text += sql + ";\n";
+  }
+  WriteFileWhole(undoPath_, text);
+}
+
+void ChangeJournal::Finish() {
+  if (finished_ || !journal_.is_open()) return;
+  WriteUndoScript();
+  finished_ = true;
+  Write("-- finished: " + CurrentDateTimeText() + "\n");
+}
+
+}  // namespace tallyvet

@@ -1,0 +1,1 @@
+DELETE FROM ACME.PositionDaily NOLOGGING WHERE strDate>='2005-03-01' AND strDate<='9999-12-31' AND x = 'O''Brien ( -- not a comment'

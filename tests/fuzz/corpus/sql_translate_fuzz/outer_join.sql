@@ -1,0 +1,1 @@
+SELECT nvl(Voucher.strDate,' '),Voucher.strDate || strVoucherTypeName || Lpad(intVoucherNO,4,'0') AS NO FROM itemactivity, Voucher,VoucherType WHERE itemActivity.lngVoucherID1=Voucher.lngVoucherID(+) AND Voucher.lngVoucherTypeId=VoucherType.lngVoucherTypeID(+) GROUP BY Voucher.strDate ORDER BY 1,2 DESC

@@ -1,0 +1,16 @@
+// The whole content of a file as bytes (empty when it cannot be read).
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace tallyvet::testing {
+
+inline std::string FileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace tallyvet::testing
