@@ -592,6 +592,12 @@ std::unique_ptr<Recordset> OdbcConnection::OpenResultset(const std::string& sql,
 }
 
 void OdbcConnection::Execute(const std::string& sql) {
+  // Re-registration releases its savepoint once the ledger is rebuilt; Oracle knows no RELEASE
+  // and would fail the finished rebuild for it (its savepoints end with the transaction).
+  if (dialect_ == OdbcDialect::kOracle && sql::IsSavepointRelease(sql)) {
+    rows_affected_ = 0;
+    return;
+  }
   const Statement stmt(link_, query_timeout_, sql);
   if (!stmt.ExecDirect(Translate(sql), sql)) {
     rows_affected_ = 0;

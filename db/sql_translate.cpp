@@ -1125,6 +1125,16 @@ std::string TranslateForPostgres(const std::string& sql, LongNames* long_names) 
   return DecodeToCase(NvlToCoalesce(out));
 }
 
+bool IsSavepointRelease(const std::string& sql) {
+  const Statement st(sql);
+  std::size_t i = 0;
+  if (!st.IsWord(i++, "RELEASE")) return false;
+  if (st.IsWord(i, "SAVEPOINT") && st.IsName(i + 1)) ++i;
+  if (!st.IsName(i++)) return false;
+  if (st.Is(i, Kind::kSemicolon)) ++i;
+  return i == st.size();
+}
+
 std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner) {
   return dialect == Dialect::kPostgres ? TranslateForPostgres(sql) : TranslateOracle(sql, owner);
 }

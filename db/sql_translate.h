@@ -94,6 +94,10 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner);
 // OracleConcatenation, NvlToCoalesce, DecodeToCase.
 std::string TranslateForPostgres(const std::string& sql, LongNames* long_names = nullptr);
 
+// Whether `sql` is "RELEASE [SAVEPOINT] name": Oracle has no such statement (a savepoint ends
+// with its transaction there), so an Oracle connection leaves it out.
+bool IsSavepointRelease(const std::string& sql);
+
 // The translation `dialect` needs: TranslateOracle or TranslateForPostgres.
 std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner);
 

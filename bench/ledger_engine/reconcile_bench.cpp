@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,7 @@
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
+#include "sample/copy.h"
 #include "sample/sample.h"
 
 namespace {
@@ -132,14 +134,19 @@ std::string OdbcString(const fs::path& file) {
 }
 
 // The engine's reconcile of items 1 to 3 over every date; returns the recorded statements.
-std::vector<std::string> ReconcileOnce(const fs::path& file, bool record = false,
-                                       bool odbc = false) {
+// `odbc`: through the SQLite3 ODBC driver on `file`; `server`: through this connection string
+// instead of any file.
+std::vector<std::string> ReconcileOnce(const fs::path& file, bool record = false, bool odbc = false,
+                                       const std::string& server = {}) {
   db::OpenOptions options;
   options.read_only = true;
   auto recorder =
-      odbc ? std::make_shared<StatementRecorder>(
-                 db::OdbcConnection::Open(OdbcString(file), kOwner, options))
-           : std::make_shared<StatementRecorder>(db::SqliteConnection::Open(file, kOwner, options));
+      !server.empty()
+          ? std::make_shared<StatementRecorder>(db::OdbcConnection::Open(server, kOwner, options))
+      : odbc
+          ? std::make_shared<StatementRecorder>(
+                db::OdbcConnection::Open(OdbcString(file), kOwner, options))
+          : std::make_shared<StatementRecorder>(db::SqliteConnection::Open(file, kOwner, options));
   HostContext ctx;
   ctx.connection = recorder;
   ctx.user = kOwner;
@@ -307,6 +314,69 @@ void BM_OdbcReconcile(benchmark::State& state) {
   state.counters["odbc_over_embedded"] = odbc / embedded;
 }
 
+// A value of an ODBC connection string ("Servername=127.0.0.1;Port=5432;..."), empty if absent.
+std::string ConnectionValue(const std::string& connection, const std::string& key) {
+  const std::size_t at = connection.find(key + "=");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + key.size() + 1;
+  return connection.substr(from, connection.find(';', from) - from);
+}
+
+// Items 1 to 3 at 10^5 lines on PostgreSQL (TALLYVET_BENCH_PG_ODBC, as scripts/pg-server.sh
+// prints it): each iteration runs the same six statements through psql with every row fetched
+// (\o /dev/null), the reconcile over ODBC and the embedded reconcile, back to back.
+// `server_over_psql` is the target (at most 1.3).
+void BM_PostgresReconcile(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  const char* server = std::getenv("TALLYVET_BENCH_PG_ODBC");
+  if (server == nullptr) {
+    state.SkipWithError("TALLYVET_BENCH_PG_ODBC is not set (start scripts/pg-server.sh)");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  const fs::path& file = SampleFile(state.range(0));
+  {
+    auto conn = db::OdbcConnection::Open(server, kOwner);
+    conn->SetAutocommit(false);
+    sample::CopyOptions copy;
+    copy.schema = kOwner;
+    copy.replace = true;
+    sample::CopyAccountSet(
+        file, [&](const std::string& sql) { conn->ExecuteNative(sql); }, copy);
+    conn->Commit();
+  }
+  const std::vector<std::string> statements = ReconcileOnce(file, true, false, server);
+  if (statements.size() != 6) state.SkipWithError("expected two statements per item");
+  const fs::path script = WorkFolder() / "psql-statements.sql";
+  {
+    std::ofstream out(script);
+    out << "SET search_path TO " << kOwner << ", public, oracle;\n\\o /dev/null\n";
+    for (const std::string& sql : statements) out << sql << ";\n";
+  }
+  const std::string psql =
+      "psql -X -q -v ON_ERROR_STOP=1 -h " + ConnectionValue(server, "Servername") + " -p " +
+      ConnectionValue(server, "Port") + " -U " + ConnectionValue(server, "Username") + " -d " +
+      ConnectionValue(server, "Database") + " -f " + script.string();
+  double bare = 1e30, engine = 1e30, embedded = 1e30;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    if (std::system(psql.c_str()) != 0) state.SkipWithError("psql failed");
+    const auto t1 = Clock::now();
+    ReconcileOnce(file, false, false, server);
+    const auto t2 = Clock::now();
+    ReconcileOnce(file);
+    const auto t3 = Clock::now();
+    bare = std::min(bare, std::chrono::duration<double>(t1 - t0).count());
+    engine = std::min(engine, std::chrono::duration<double>(t2 - t1).count());
+    embedded = std::min(embedded, std::chrono::duration<double>(t3 - t2).count());
+  }
+  state.counters["psql_ms"] = bare * 1e3;
+  state.counters["server_ms"] = engine * 1e3;
+  state.counters["embedded_ms"] = embedded * 1e3;
+  state.counters["server_over_psql"] = engine / bare;
+}
+
 BENCHMARK(BM_EngineReconcile)
     ->Arg(10'000)
     ->Arg(100'000)
@@ -326,6 +396,7 @@ BENCHMARK(BM_EnginePeakMemory)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 BENCHMARK(BM_OdbcReconcile)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_PostgresReconcile)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_BarePeakMemory)
     ->Arg(100'000)
     ->Arg(1'000'000)

@@ -653,7 +653,6 @@ TEST(PostgresDialect, HostStatementsTranslateWholeAndStably) {
             "SELECT * FROM ZT001.Business");
 }
 
-
 // Found by fuzzing: a word written right after a keyword merged with it (WHERE(a)||b became
 // WHEREIFNULL(...)), an alias added behind the last column landed inside a string left open, and
 // OWNER.OWNER.x lost one qualifier per pass.
@@ -665,6 +664,18 @@ TEST(TranslateOracle, NeverMergesWordsNorWritesInsideAnOpenString) {
   for (const std::string open :
        {"SELECT a || b, 'x FROM T", "SELECT a || b /* FROM T", "SELECT a || b, \"x FROM T"}) {
     EXPECT_EQ(TranslateOracle(open, "acme"), open);
+  }
+}
+
+TEST(SavepointRelease, IsToldFromEveryOtherStatement) {
+  for (const std::string sql : {"RELEASE tallyvet_reregister", "release savepoint sp1;",
+                                "RELEASE /* done */ SAVEPOINT sp1"}) {
+    EXPECT_TRUE(IsSavepointRelease(sql)) << sql;
+  }
+  for (const std::string sql :
+       {"ROLLBACK TO sp1", "RELEASE", "SAVEPOINT sp1", "RELEASE sp1; DELETE FROM T",
+        "UPDATE T SET RELEASE=1", "-- RELEASE sp1\nDELETE FROM T"}) {
+    EXPECT_FALSE(IsSavepointRelease(sql)) << sql;
   }
 }
 
