@@ -4,12 +4,14 @@
 // differences into the ledgers exactly as the report screen does, journalled beside the report.
 //
 // tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -36,6 +38,12 @@ namespace tallyvet::cli {
 
 namespace {
 
+// One item at a time per core: an item is one thread's work, its statements one core each.
+int DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min(cores, 6u));
+}
+
 struct ReconcileOptions {
   std::string db;
   std::string user;
@@ -48,6 +56,7 @@ struct ReconcileOptions {
   bool registerCorrections = false;
   bool yes = false;
   bool dryRun = false;
+  int jobs = DefaultJobs();
 };
 
 struct RebuildOptions {
@@ -237,7 +246,14 @@ void RunReconcile(const ReconcileOptions& o) {
   ReportScreenSink toReport(report);
   DifferencePrinter printer(ctx, o.json, o.registerCorrections);
   std::vector<ItemRunError> errors;
-  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer}, {}, &errors);
+  // Registration writes through the run's one connection; such a run reads through it alone too.
+  db::SqliteConnectionSource source(o.db, o.user);
+  ItemJobs jobs{o.registerCorrections ? 1 : o.jobs, &source, [&](const std::string& reason) {
+                  progress.Finish();
+                  std::cerr << "--jobs " << o.jobs << ": items run one after another (" << reason
+                            << ")\n";
+                }};
+  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer}, {}, &errors, jobs);
   progress.Finish();
 
   std::ostream& ending = o.json ? std::cerr : std::cout;
@@ -338,6 +354,11 @@ void AddReconcileCommand(CLI::App& app) {
   cmd->add_flag("--json", o->json,
                 "one JSON object per difference on standard output (the closing line goes to "
                 "standard error)");
+  cmd->add_option("--jobs", o->jobs,
+                  "items compared at once, each on a connection of its own (default: the number of "
+                  "cores, at most the ticked items); 1 runs them one after another. A run with "
+                  "--register always does")
+      ->check(CLI::Range(1, 64));
   CLI::Option* reg = cmd->add_flag(
       "--register", o->registerCorrections,
       "register every markable difference into its ledger (UPDATE, else INSERT), journalled");
