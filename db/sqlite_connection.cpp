@@ -94,6 +94,8 @@ sqlite3* OpenHandle(const std::filesystem::path& path, int flags) {
     sqlite3_close(db);
     throw Error("cannot open account-set database " + path.string() + ": " + msg);
   }
+  // Before the first read, which meets a writer's lock like any other.
+  sqlite3_busy_timeout(db, 5000);
   return db;
 }
 
@@ -162,7 +164,6 @@ std::unique_ptr<SqliteConnection> SqliteConnection::Create(const std::filesystem
 SqliteConnection::SqliteConnection(sqlite3* db, std::filesystem::path path, std::string owner,
                                    OpenOptions options)
     : db_(db), path_(std::move(path)), owner_(std::move(owner)), options_(options) {
-  sqlite3_busy_timeout(db_, 5000);
   sqlite3_extended_result_codes(db_, 1);
   RegisterOracleFunctions(db_);
 }
@@ -231,7 +232,9 @@ bool SqliteConnectionSource::BeginCommonView(const std::vector<Connection*>& rea
   }
   const auto coordinator = SqliteConnection::Open(path_, owner_, options_);
   sqlite3* c = coordinator->handle();
-  if (sqlite3_exec(c, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  // A read-only connection accepts BEGIN IMMEDIATE without taking the write lock.
+  if (sqlite3_db_readonly(c, "main") != 0 ||
+      sqlite3_exec(c, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
     EndTransaction(c);
     if (InWalMode(c)) return false;
     BeginRead(c);
