@@ -176,7 +176,7 @@ std::string SqliteConnection::Translate(const std::string& sql) const {
   return sql::TranslateOracle(sql, owner_);
 }
 
-std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sql, int, int) {
+std::unique_ptr<RowSource> SqliteConnection::OpenRowSource(const std::string& sql) {
   const std::string text = Translate(sql);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, nullptr) !=
@@ -184,8 +184,11 @@ std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sq
     throw Error(sqlite3_errmsg(db_), sql);
   }
   if (raw == nullptr) throw Error("empty statement", sql);
-  auto rows = std::make_unique<StatementRows>(db_, StmtPtr(raw), sql);
-  return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
+  return std::make_unique<StatementRows>(db_, StmtPtr(raw), sql);
+}
+
+std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sql, int, int) {
+  return std::make_unique<Recordset>(OpenRowSource(sql), options_.spill_threshold, sql);
 }
 
 void SqliteConnection::Execute(const std::string& sql) {

@@ -36,6 +36,9 @@ class SqliteConnection final : public Connection {
 
   std::unique_ptr<Recordset> OpenResultset(const std::string& sql, int cursor = 3,
                                            int lock = 0) override;
+  // The statement prepared on this connection; its rows are stepped as the source is read.
+  std::unique_ptr<RowSource> OpenRowSource(const std::string& sql) override;
+  std::size_t SpillThreshold() const override { return options_.spill_threshold; }
   void Execute(const std::string& sql) override;
   std::int64_t RowsAffected() const override { return rows_affected_; }
   bool StillExecuting() const override { return false; }

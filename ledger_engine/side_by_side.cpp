@@ -75,9 +75,9 @@ class RecordingSink final : public DifferenceSink {
   std::vector<std::pair<DifferenceRecord, bool>>& records_;
 };
 
-Outcome RunOneItem(HostContext& ctx, const std::array<std::string, 6>& captions,
-                   std::atomic<double>& percent, int item, const std::string& startDate,
-                   const std::string& endDate) {
+Outcome RunOneItem(HostContext& ctx, db::Connection* storedSide,
+                   const std::array<std::string, 6>& captions, std::atomic<double>& percent,
+                   int item, const std::string& startDate, const std::string& endDate) {
   Outcome outcome;
   ItemResult& r = outcome.result;
   r.item = item;
@@ -86,7 +86,7 @@ Outcome RunOneItem(HostContext& ctx, const std::array<std::string, 6>& captions,
     RecordingSink sink(r.differences);
     const ReportFile report = ReportFile::InMemory(r.reportSection);
     r.agreed = CompareLedger(ctx, screen, report, item, startDate, endDate, true, false, {&sink},
-                             &r.error);
+                             &r.error, storedSide);
     r.listEntries = screen.TakeList();
     r.insertColumns = ctx.CheckItems.InsertColumns[CheckItemTable::Index(item)];
   } catch (const std::exception& e) {
@@ -128,39 +128,43 @@ class ItemThreads {
 
 void RunItemsSideBySide(const HostContext& ctx, ProgressScreen& screen,
                         const std::vector<int>& items, const std::string& startDate,
-                        const std::string& endDate,
-                        const std::vector<std::shared_ptr<db::Connection>>& connections,
+                        const std::string& endDate, const std::vector<ItemConnections>& connections,
                         const std::function<void(ItemResult&)>& deliver) {
   std::array<std::string, 6> captions;
   for (int i = 0; i < 6; ++i) captions[static_cast<std::size_t>(i)] = screen.ItemCaption(i);
   // Each thread's context is copied here, before any thread starts: the dictionary's code cache
   // and the matched insert columns are then the thread's own.
   std::vector<HostContext> contexts(connections.size(), ctx);
-  for (std::size_t t = 0; t < connections.size(); ++t) contexts[t].connection = connections[t];
+  for (std::size_t t = 0; t < connections.size(); ++t) {
+    contexts[t].connection = connections[t].recompute;
+  }
 
   RunState state(items.size());
   {
     ItemThreads threads;
-    for (HostContext& threadCtx : contexts) {
-      threads.Start(state, [&state, &threadCtx, &captions, &items, &startDate, &endDate] {
-        for (;;) {
-          std::size_t position;
-          {
-            const std::lock_guard lock(state.mutex);
-            if (state.stopping || state.next == items.size()) return;
-            position = state.next++;
-            state.running[position] = true;
-          }
-          Outcome outcome = RunOneItem(threadCtx, captions, state.percent[position],
-                                       items[position], startDate, endDate);
-          {
-            const std::lock_guard lock(state.mutex);
-            state.outcomes[position] = std::move(outcome);
-            state.running[position] = false;
-          }
-          state.done.notify_all();
-        }
-      });
+    for (std::size_t t = 0; t < contexts.size(); ++t) {
+      HostContext& threadCtx = contexts[t];
+      db::Connection* storedSide = connections[t].stored.get();
+      threads.Start(
+          state, [&state, &threadCtx, storedSide, &captions, &items, &startDate, &endDate] {
+            for (;;) {
+              std::size_t position;
+              {
+                const std::lock_guard lock(state.mutex);
+                if (state.stopping || state.next == items.size()) return;
+                position = state.next++;
+                state.running[position] = true;
+              }
+              Outcome outcome = RunOneItem(threadCtx, storedSide, captions, state.percent[position],
+                                           items[position], startDate, endDate);
+              {
+                const std::lock_guard lock(state.mutex);
+                state.outcomes[position] = std::move(outcome);
+                state.running[position] = false;
+              }
+              state.done.notify_all();
+            }
+          });
     }
 
     for (std::size_t position = 0; position < items.size(); ++position) {

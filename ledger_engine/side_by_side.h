@@ -32,20 +32,27 @@ struct ItemResult {
   std::string insertColumns;             // the item's InsertColumns as its run matched them
 };
 
+// The connections of one thread of a run: the recompute's (the thread's context has it) and,
+// when given, the stored ledger's, read at the same time (see CompareLedger).
+struct ItemConnections {
+  std::shared_ptr<db::Connection> recompute;
+  std::shared_ptr<db::Connection> stored;
+};
+
 // RunItemsSideBySide: runs `items` (item numbers 1 to 6) over [startDate, endDate] on one thread
-// per connection, the threads taking the items in the order given; hands every result to
-// `deliver` on the calling thread, in the order of `items`, as soon as it and all before it are
+// per entry of `connections`, the threads taking the items in the order given; hands every result
+// to `deliver` on the calling thread, in the order of `items`, as soon as it and all before it are
 // done. Meanwhile `screen` gets ShowRunningItems (from the calling thread only); its ItemCaption
 // gives the report's section headings.
-// Requires: ctx with a built dictionary and derived SQL for every item; at least one connection,
-// each already reading the run's common view and used by nothing else until the call returns.
+// Requires: ctx with a built dictionary and derived SQL for every item; at least one entry; every
+// connection already reading the run's common view and used by nothing else until the call
+// returns.
 // Guarantees: every thread has been joined when the call returns or throws.
 // Throws: what `deliver` throws (items not yet started are dropped, running ones are finished and
 // dropped), and anything but std::exception that a comparison threw, at that item's turn.
 void RunItemsSideBySide(const HostContext& ctx, ProgressScreen& screen,
                         const std::vector<int>& items, const std::string& startDate,
-                        const std::string& endDate,
-                        const std::vector<std::shared_ptr<db::Connection>>& connections,
+                        const std::string& endDate, const std::vector<ItemConnections>& connections,
                         const std::function<void(ItemResult&)>& deliver);
 
 }  // namespace tallyvet

@@ -77,12 +77,14 @@ std::string TryRunSideBySide(HostContext& ctx, ProgressScreen& screen, const Rep
                              std::vector<ItemRunError>* errors, const ItemJobs& jobs,
                              bool& differences) {
   const std::size_t count = std::min(static_cast<std::size_t>(jobs.jobs), items.size());
-  std::vector<std::shared_ptr<db::Connection>> connections;
+  // Two connections a thread: an item's recompute and stored read run at once.
+  std::vector<ItemConnections> connections;
   std::vector<db::Connection*> readers = {&ctx.conn()};
   try {
     for (std::size_t i = 0; i < count; ++i) {
-      connections.push_back(jobs.source->Open());
-      readers.push_back(connections.back().get());
+      connections.push_back({jobs.source->Open(), jobs.source->Open()});
+      readers.push_back(connections.back().recompute.get());
+      readers.push_back(connections.back().stored.get());
     }
     if (!jobs.source->BeginCommonView(readers)) {
       return "the account set cannot give its connections one common view";
