@@ -247,8 +247,10 @@ void RunReconcile(const ReconcileOptions& o) {
   DifferencePrinter printer(ctx, o.json, o.registerCorrections);
   std::vector<ItemRunError> errors;
   // Registration writes through the run's one connection; such a run reads through it alone too.
-  db::SqliteConnectionSource source(o.db, o.user);
-  ItemJobs jobs{o.registerCorrections ? 1 : o.jobs, &source, [&](const std::string& reason) {
+  const int jobCount = o.registerCorrections ? 1 : o.jobs;
+  db::SqliteConnectionSource source(o.db, o.user,
+                                    {.spill_threshold = SpillThresholdForJobs(jobCount)});
+  ItemJobs jobs{jobCount, &source, [&](const std::string& reason) {
                   progress.Finish();
                   std::cerr << "--jobs " << o.jobs << ": items run one after another (" << reason
                             << ")\n";

@@ -43,6 +43,7 @@ struct RowPipe::State {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<Block> blocks;    // filled, waiting to be taken
+  std::vector<Block> spare;    // taken, handed back to be filled again with their memory
   bool ended = false;          // no more blocks will come
   bool stopping = false;       // the pipe is going: the reader drops what it has
   std::exception_ptr failure;  // where the source failed, after the last block
@@ -60,7 +61,7 @@ struct RowPipe::State {
     try {
       const std::size_t columns = this->columns.size();
       for (bool more = true; more;) {
-        Block block;
+        Block block = SpareBlock();
         while (block.starts.size() < rowsPerBlock) {
           const std::size_t start = block.bytes.size();
           block.bytes.Extend(row_format::kSlot * columns);
@@ -92,6 +93,16 @@ struct RowPipe::State {
     Publish();
   }
 
+  Block SpareBlock() {
+    const std::lock_guard lock(mutex);
+    if (spare.empty()) return {};
+    Block block = std::move(spare.back());
+    spare.pop_back();
+    block.bytes.Truncate(0);
+    block.starts.clear();
+    return block;
+  }
+
   bool Ready() {
     if (next < current.starts.size()) return true;
     const std::lock_guard lock(mutex);
@@ -107,6 +118,7 @@ struct RowPipe::State {
         if (failure) std::rethrow_exception(failure);
         return false;
       }
+      if (!current.starts.empty()) spare.push_back(std::move(current));
       current = std::move(blocks.front());
       blocks.pop_front();
       next = 0;

@@ -246,6 +246,10 @@ std::string ValidateRun(int startPosition, int endPosition, bool anyItemTicked) 
   return {};
 }
 
+std::size_t SpillThresholdForJobs(int jobs) {
+  return db::Recordset::kDefaultSpillThreshold / static_cast<std::size_t>(std::max(jobs, 1));
+}
+
 bool RunItems(HostContext& ctx, ProgressScreen& screen, const ReportFile& report,
               const std::array<bool, 6>& ticked, const DateRange& range,
               const std::vector<DifferenceSink*>& sinks, const ItemHooks& hooks,

@@ -99,6 +99,10 @@ struct ItemJobs {
   std::function<void(const std::string& reason)> ranSerially;
 };
 
+// The memory each result of a run with `jobs` items at once keeps before it spills to a file: a
+// serial run's share, so that the items running together keep no more than one serial item.
+std::size_t SpillThresholdForJobs(int jobs);
+
 // RunSelectedItems without the screen: InitCheckItems, DeriveGoodsLedgerSql and
 // DeriveAccountLedgerSql (all six items, whatever is ticked), then RunComparison of every ticked
 // item in index order with writeReport true and correct false, handing its differences to

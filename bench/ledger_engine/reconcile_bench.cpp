@@ -160,7 +160,9 @@ double ReconcileAllItems(const fs::path& file, int jobs) {
   ctx.connection = db::SqliteConnection::Open(file, kOwner, options);
   ctx.user = kOwner;
   LoadAccountAndPeriods(ctx, LocalToday());
-  db::SqliteConnectionSource source(file, kOwner, options);
+  db::OpenOptions jobOptions = options;
+  jobOptions.spill_threshold = SpillThresholdForJobs(jobs);
+  db::SqliteConnectionSource source(file, kOwner, jobOptions);
   QuietScreen screen;
   const fs::path folder = WorkFolder() / ("jobs-" + std::to_string(jobs));
   fs::create_directories(folder);
