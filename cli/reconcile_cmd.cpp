@@ -6,12 +6,14 @@
 // tallyvet rebuild: re-registers a ledger (kind 库存: the stock ledger) for a date range.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -39,6 +41,12 @@ namespace tallyvet::cli {
 
 namespace {
 
+// One item at a time per core: an item is one thread's work, its statements one core each.
+int DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min(cores, 6u));
+}
+
 struct ReconcileOptions {
   HostOptions host;
   std::string from;
@@ -51,6 +59,7 @@ struct ReconcileOptions {
   bool registerCorrections = false;
   bool yes = false;
   bool dryRun = false;
+  int jobs = DefaultJobs();
 };
 
 struct RebuildCommandOptions {
@@ -256,7 +265,23 @@ void RunReconcile(const ReconcileOptions& o) {
   DifferencePrinter printer(ctx, o.json, o.registerCorrections);
   ReportPageSink toPage(ticked);
   std::vector<ItemRunError> errors;
-  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer, &toPage}, {}, &errors);
+  // Registration writes through the run's one connection; such a run reads through it alone too.
+  const int jobCount = o.registerCorrections ? 1 : o.jobs;
+  // Further connections with one common view are had on an embedded file; an ODBC data source
+  // gives none yet, and its items run one after another.
+  std::unique_ptr<db::ConnectionSource> source;
+  if (!o.host.db.empty()) {
+    db::OpenOptions options = JobOpenOptions(o.host.busyTimeoutSeconds);
+    options.spill_threshold = SpillThresholdForJobs(jobCount);
+    source = std::make_unique<db::SqliteConnectionSource>(o.host.db, o.host.user, options);
+  }
+  ItemJobs jobs{jobCount, source.get(), [&](const std::string& reason) {
+                  progress.Finish();
+                  std::cerr << "--jobs " << o.jobs << ": items run one after another (" << reason
+                            << ")\n";
+                }};
+  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer, &toPage}, {}, &errors,
+           jobs);
   progress.Finish();
   if (!o.html.empty()) {
     ReportPageData page;
@@ -393,6 +418,11 @@ void AddReconcileCommand(CLI::App& app) {
   cmd->add_flag("--json", o->json,
                 "one JSON object per difference on standard output (the closing line goes to "
                 "standard error)");
+  cmd->add_option("--jobs", o->jobs,
+                  "items compared at once, each on a connection of its own (default: the number of "
+                  "cores, at most the ticked items); 1 runs them one after another. A run with "
+                  "--register always does")
+      ->check(CLI::Range(1, 64));
   CLI::Option* reg = cmd->add_flag(
       "--register", o->registerCorrections,
       "register every markable difference into its ledger (UPDATE, else INSERT), journalled");

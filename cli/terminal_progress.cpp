@@ -25,12 +25,28 @@ void TerminalProgress::ShowProgress(double percent) {
   Draw();
 }
 
+void TerminalProgress::ShowRunningItems(const std::vector<RunningItem>& items) {
+  running_.clear();
+  for (const RunningItem& item : items) {
+    if (!running_.empty()) running_ += "  ";
+    running_ += std::to_string(item.index + 1) + " " + ItemCaption(item.index) + " " +
+                std::to_string(static_cast<int>(item.percent)) + "%";
+  }
+  Draw();
+}
+
 void TerminalProgress::Draw() {
   if (!enabled_) return;
   // Terminal output is slow next to a fetch loop: redraw at most ten times a second.
   const double now = TimeOfDay();
   if (last_draw_ >= 0 && std::fabs(now - last_draw_) < 0.1) return;
   last_draw_ = now;
+  if (!running_.empty()) {
+    std::fprintf(out_, "\r\033[K[%s]", running_.c_str());
+    std::fflush(out_);
+    drawn_ = true;
+    return;
+  }
   constexpr int kWidth = 30;
   const int filled = std::clamp(static_cast<int>(display_.Value() * kWidth / 100.0), 0, kWidth);
   std::string bar(static_cast<std::size_t>(filled), '#');

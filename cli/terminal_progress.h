@@ -19,6 +19,8 @@ class TerminalProgress final : public ProgressScreen {
   void SetNotes(const std::string& caption) override;
   double ProgressValue() const override { return display_.Value(); }
   void ShowProgress(double percent) override;
+  // Replaces the bar by one share per running item ("1 存货账 42%"); none brings the bar back.
+  void ShowRunningItems(const std::vector<RunningItem>& items) override;
   std::vector<std::string>* List1() override { return &list_; }
 
   // Clears the bar line (before printing results on the same terminal).
@@ -31,6 +33,7 @@ class TerminalProgress final : public ProgressScreen {
   bool enabled_;
   ProgressDisplay display_;
   std::vector<std::string> list_;
+  std::string running_;  // the running items' shares; empty: the bar
   double last_draw_ = -1;
   bool drawn_ = false;
 };

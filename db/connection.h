@@ -21,6 +21,13 @@ class Connection {
   // in some calls, a second 3. Throws Error (database message and statement) on failure.
   virtual std::unique_ptr<Recordset> OpenResultset(const std::string& sql, int cursor = 3,
                                                    int lock = 0) = 0;
+  // The query prepared, its columns known, its rows not yet fetched: they are fetched as the
+  // source is read, by one thread at a time, the connection serving nothing else until the
+  // source has ended (or is gone). The default runs the query through OpenResultset and hands
+  // out its rows. Throws Error as OpenResultset.
+  virtual std::unique_ptr<RowSource> OpenRowSource(const std::string& sql);
+  // Memory a recordset of this connection keeps before its rows go to a temporary file.
+  virtual std::size_t SpillThreshold() const { return Recordset::kDefaultSpillThreshold; }
   // Runs one UPDATE, INSERT or DELETE (or a SAVEPOINT / RELEASE / ROLLBACK TO). Throws Error.
   virtual void Execute(const std::string& sql) = 0;
   // Rows touched by the last Execute.

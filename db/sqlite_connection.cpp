@@ -110,7 +110,40 @@ sqlite3* OpenHandle(const std::filesystem::path& path, int flags) {
     sqlite3_close(db);
     throw Error("cannot open account-set database " + path.string() + ": " + msg);
   }
+  // Before the first read, which meets a writer's lock like any other.
+  sqlite3_busy_timeout(db, 5000);
   return db;
+}
+
+void ExecOrThrow(sqlite3* db, const char* sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errmsg(db);
+    sqlite3_free(err);
+    throw Error(msg, sql);
+  }
+}
+
+// A deferred transaction takes its read lock, or its WAL snapshot, at its first read, not at
+// BEGIN: the read is what fixes the state the connection sees.
+void BeginRead(sqlite3* db) {
+  ExecOrThrow(db, "BEGIN");
+  ExecOrThrow(db, "SELECT count(*) FROM sqlite_master");
+}
+
+void EndTransaction(sqlite3* db) noexcept {
+  if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+bool InWalMode(sqlite3* db) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &raw, nullptr) != SQLITE_OK) {
+    throw Error(sqlite3_errmsg(db), "PRAGMA journal_mode");
+  }
+  StmtPtr stmt(raw);
+  if (sqlite3_step(stmt.get()) != SQLITE_ROW) return false;
+  const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0));
+  return mode != nullptr && UpperAscii(mode) == "WAL";
 }
 
 }  // namespace
@@ -188,7 +221,7 @@ std::string SqliteConnection::Translate(const std::string& sql) const {
   return sql::TranslateOracle(sql, owner_);
 }
 
-std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sql, int, int) {
+std::unique_ptr<RowSource> SqliteConnection::OpenRowSource(const std::string& sql) {
   const std::string text = Translate(sql);
   sqlite3_stmt* raw = nullptr;
   if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, nullptr) !=
@@ -196,8 +229,11 @@ std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sq
     throw Error(FailureMessage(db_, path_, options_.busy_timeout), sql);
   }
   if (raw == nullptr) throw Error("empty statement", sql);
-  auto rows = std::make_unique<StatementRows>(db_, StmtPtr(raw), sql, path_, options_.busy_timeout);
-  return std::make_unique<Recordset>(std::move(rows), options_.spill_threshold, sql);
+  return std::make_unique<StatementRows>(db_, StmtPtr(raw), sql, path_, options_.busy_timeout);
+}
+
+std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sql, int, int) {
+  return std::make_unique<Recordset>(OpenRowSource(sql), options_.spill_threshold, sql);
 }
 
 void SqliteConnection::Execute(const std::string& sql) {
@@ -225,6 +261,47 @@ void SqliteConnection::ExecuteScript(const std::string& sql) {
     sqlite3_free(err);
     throw Error(msg, sql.size() > 200 ? sql.substr(0, 200) + "..." : sql);
   }
+}
+
+SqliteConnectionSource::SqliteConnectionSource(std::filesystem::path path, std::string owner,
+                                               OpenOptions options)
+    : path_(std::move(path)), owner_(std::move(owner)), options_(options) {}
+
+std::unique_ptr<Connection> SqliteConnectionSource::Open() {
+  return SqliteConnection::Open(path_, owner_, options_);
+}
+
+bool SqliteConnectionSource::BeginCommonView(const std::vector<Connection*>& readers) {
+  std::vector<sqlite3*> handles;
+  for (Connection* reader : readers) {
+    const auto* sqlite = dynamic_cast<const SqliteConnection*>(reader);
+    if (sqlite == nullptr) throw Error("a common read view needs embedded connections");
+    handles.push_back(sqlite->handle());
+  }
+  const auto coordinator = SqliteConnection::Open(path_, owner_, options_);
+  sqlite3* c = coordinator->handle();
+  // A read-only connection accepts BEGIN IMMEDIATE without taking the write lock.
+  if (sqlite3_db_readonly(c, "main") != 0 ||
+      sqlite3_exec(c, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    EndTransaction(c);
+    if (InWalMode(c)) return false;
+    BeginRead(c);
+  }
+  std::size_t begun = 0;
+  try {
+    for (; begun < handles.size(); ++begun) BeginRead(handles[begun]);
+  } catch (...) {
+    // The reader that failed may be inside its BEGIN already.
+    for (std::size_t i = 0; i <= begun && i < handles.size(); ++i) EndTransaction(handles[i]);
+    EndTransaction(c);
+    throw;
+  }
+  EndTransaction(c);
+  return true;
+}
+
+void SqliteConnectionSource::EndView(Connection& reader) noexcept {
+  if (auto* sqlite = dynamic_cast<SqliteConnection*>(&reader)) EndTransaction(sqlite->handle());
 }
 
 }  // namespace tallyvet::db

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "db/connection.h"
+#include "db/connection_source.h"
 
 struct sqlite3;
 
@@ -47,6 +48,9 @@ class SqliteConnection final : public Connection {
 
   std::unique_ptr<Recordset> OpenResultset(const std::string& sql, int cursor = 3,
                                            int lock = 0) override;
+  // The statement prepared on this connection; its rows are stepped as the source is read.
+  std::unique_ptr<RowSource> OpenRowSource(const std::string& sql) override;
+  std::size_t SpillThreshold() const override { return options_.spill_threshold; }
   void Execute(const std::string& sql) override;
   std::int64_t RowsAffected() const override { return rows_affected_; }
   bool StillExecuting() const override { return false; }
@@ -67,6 +71,31 @@ class SqliteConnection final : public Connection {
   std::string owner_;
   OpenOptions options_;
   std::int64_t rows_affected_ = 0;
+};
+
+// Further connections to one account-set file, and one committed state for several of them.
+//
+// The library has no snapshot hand-over, so the common view is made by keeping writers out while
+// the readers start: a coordinator connection takes the write lock (BEGIN IMMEDIATE; readers
+// still start meanwhile), every reader begins its transaction and reads once (a transaction takes
+// its snapshot, or its read lock, at its first read), then the coordinator lets go. Where the
+// write lock cannot be had (a read-only file, a writer that holds it past the busy timeout), a
+// rollback-journal file is held still by a read lock instead, since a commit must wait for every
+// reader; a WAL file has no such way, and BeginCommonView returns false.
+class SqliteConnectionSource final : public ConnectionSource {
+ public:
+  SqliteConnectionSource(std::filesystem::path path, std::string owner, OpenOptions options = {});
+
+  std::unique_ptr<Connection> Open() override;
+  // Requires: every reader a SqliteConnection on this source's file, none in a transaction.
+  // Throws Error also for a reader of another kind.
+  bool BeginCommonView(const std::vector<Connection*>& readers) override;
+  void EndView(Connection& reader) noexcept override;
+
+ private:
+  std::filesystem::path path_;
+  std::string owner_;
+  OpenOptions options_;
 };
 
 }  // namespace tallyvet::db

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 
+#include "db/row_pipe.h"
 #include "db/text.h"
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/derivation.h"
@@ -28,6 +29,47 @@ bool ReadNumber(std::string_view s, std::size_t& p, std::size_t maxDigits, int& 
     ++p;
   }
   return p > start;
+}
+
+// The two results of an item read at once, each from its own pipe, taking whichever side has rows
+// (one step per row, as StepThrough). A result is made only when its first rows are there: making
+// it takes its first row, and the recompute gives none until it has done most of its work.
+struct BothSides {
+  std::unique_ptr<db::Recordset> recomputed, stored;
+};
+
+BothSides ReadBothSides(db::RowPipe& recomputedPipe, const std::string& recomputedSql,
+                        db::RowPipe& storedPipe, const std::string& storedSql,
+                        std::size_t spillThreshold, const db::PipeSignal& signal,
+                        ProgressStepper& stepper) {
+  BothSides both;
+  struct Side {
+    db::RowPipe& pipe;
+    const std::string& sql;
+    std::unique_ptr<db::Recordset>& rs;
+    bool done = false;
+  };
+  Side sides[] = {{storedPipe, storedSql, both.stored},
+                  {recomputedPipe, recomputedSql, both.recomputed}};
+  constexpr int kRowsPerTurn = 256;  // then the other side gets its turn
+  while (!sides[0].done || !sides[1].done) {
+    const std::uint64_t seen = signal.Events();
+    bool moved = false;
+    for (Side& side : sides) {
+      for (int n = 0; n < kRowsPerTurn && !side.done && side.pipe.Ready(); ++n) {
+        if (side.rs == nullptr) {
+          side.rs = std::make_unique<db::Recordset>(side.pipe.Reader(), spillThreshold, side.sql);
+        } else {
+          side.rs->MoveNext();
+        }
+        if (!side.rs->Eof()) stepper.Step();
+        side.done = side.rs->Eof();
+        moved = true;
+      }
+    }
+    if (!moved) signal.WaitPast(seen);
+  }
+  return both;
 }
 
 }  // namespace
@@ -134,7 +176,8 @@ std::int32_t CountLedgerRows(HostContext& ctx, int item, const std::string& star
 
 bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& report, int item,
                    std::string startDate, const std::string& endDate, bool writeReport,
-                   bool correct, const std::vector<DifferenceSink*>& sinks, std::string* error) {
+                   bool correct, const std::vector<DifferenceSink*>& sinks, std::string* error,
+                   db::Connection* storedSide) {
   if (error != nullptr) error->clear();
 
   std::optional<TextReportSink> textSink;
@@ -169,14 +212,15 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
     GetKeyColumns(items, item, keyColumns, positions);
     const int keyCount = KeyCountFromPositions(positions);
 
-    auto recomputed = ctx.conn().OpenResultset(
-        RecomputeStatement(items.SelectSql[index], positions, item, startDate, endDate), 3, 3);
-    StepThrough(*recomputed, stepper);
+    const std::string recomputeSql =
+        RecomputeStatement(items.SelectSql[index], positions, item, startDate, endDate);
+    std::unique_ptr<db::Recordset> recomputed, stored;
     std::string unused;
-    items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
     // A column left out is a column not compared: the summary list (and so the report and the
     // command's output) says which.
-    if (const auto left = ColumnsLeftOut(*recomputed, items.InsertColumns[index]); !left.empty()) {
+    const auto noticeColumnsLeftOut = [&](const db::Recordset& shape) {
+      const auto left = ColumnsLeftOut(shape, items.InsertColumns[index]);
+      if (left.empty()) return;
       const std::string notice = ColumnsLeftOutNotice(item, left, "comparison");
       if (auto* list = screen.List1()) {
         list->push_back(notice);
@@ -185,12 +229,35 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
       for (DifferenceSink* sink : sinks) {
         if (sink != nullptr) sink->Notice(item, notice);
       }
+    };
+    if (storedSide == nullptr) {
+      recomputed = ctx.conn().OpenResultset(recomputeSql, 3, 3);
+      StepThrough(*recomputed, stepper);
+      items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
+      noticeColumnsLeftOut(*recomputed);
+      stored = ctx.conn().OpenResultset(
+          StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions),
+          3, 3);
+      StepThrough(*stored, stepper);
+    } else {
+      // The stored statement's columns follow the recompute's, which are known once it is
+      // prepared: both start before either gives a row.
+      const auto signal = std::make_shared<db::PipeSignal>();
+      db::RowPipe recomputedPipe(ctx.conn().OpenRowSource(recomputeSql), signal);
+      const auto shape = db::Recordset::FromRows(recomputedPipe.Columns(), {});
+      items.InsertColumns[index] = MatchInsertColumns(*shape, items, item, unused);
+      noticeColumnsLeftOut(*shape);
+      const std::string storedSql =
+          StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions);
+      db::RowPipe storedPipe(storedSide->OpenRowSource(storedSql), signal);
+      BothSides both = ReadBothSides(recomputedPipe, recomputeSql, storedPipe, storedSql,
+                                     ctx.conn().SpillThreshold(), *signal, stepper);
+      recomputed = std::move(both.recomputed);
+      stored = std::move(both.stored);
+      // ctx's connection is used again below: its reading thread must be over.
+      recomputedPipe.Join();
+      storedPipe.Join();
     }
-
-    auto stored = ctx.conn().OpenResultset(
-        StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions), 3,
-        3);
-    StepThrough(*stored, stepper);
     recomputed->MoveFirst();
     stored->MoveFirst();
 

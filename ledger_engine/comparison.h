@@ -102,10 +102,16 @@ std::int32_t CountLedgerRows(HostContext& ctx, int item, const std::string& star
 // Requires: ctx with a connection, a built dictionary and derived SQL for the item; item 1..6.
 // Never throws for database, dictionary or report failures inside the run; those are the error
 // above.
+//
+// With `storedSide`, a second connection reading the same committed state as ctx's, the two
+// statements run at once: the recomputed one on ctx's connection, the stored one on
+// `storedSide`, each on a thread of its own whose rows reach the item's two results in blocks
+// (db::RowPipe) as they come; the comparison then goes on as above. Nothing else changes: the
+// same statements, results, progress steps and outcome.
 bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& report, int item,
                    std::string startDate, const std::string& endDate, bool writeReport,
                    bool correct, const std::vector<DifferenceSink*>& sinks = {},
-                   std::string* error = nullptr);
+                   std::string* error = nullptr, db::Connection* storedSide = nullptr);
 
 // RunComparison: with `writeReport`, WriteReportHeader, CompareLedger, then WriteReportFooter
 // (written whatever CompareLedger returned); without, CompareLedger alone. Returns what

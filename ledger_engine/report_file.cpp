@@ -152,7 +152,17 @@ std::filesystem::path ReportFile::BackupPath(int n) const {
   return folder_ / name;
 }
 
+ReportFile ReportFile::InMemory(std::string& text) {
+  ReportFile report{std::filesystem::path()};
+  report.text_ = &text;
+  return report;
+}
+
 void ReportFile::AppendReportText(std::string_view utf8) const {
+  if (text_ != nullptr) {
+    text_->append(utf8);
+    return;
+  }
   const std::string bytes = Utf8ToGbk(utf8);
   const std::string path = Path().string();
   FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));

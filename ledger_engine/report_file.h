@@ -64,6 +64,10 @@ class ReportFile {
   ReportFile();
   // The report in `folder`, which must exist when the report is written.
   explicit ReportFile(std::filesystem::path folder);
+  // A report whose AppendReportText adds to `text` (UTF-8, as given) instead of writing a file, so
+  // that a comparison running beside others keeps its section until its turn to be written.
+  // `text` must outlive the report. Only AppendReportText is kept back: not for the other calls.
+  static ReportFile InMemory(std::string& text);
 
   const std::filesystem::path& Folder() const { return folder_; }
   // Folder() / "Compare.txt".
@@ -96,6 +100,7 @@ class ReportFile {
 
  private:
   std::filesystem::path folder_;
+  std::string* text_ = nullptr;  // set for a report kept in memory
 };
 
 }  // namespace tallyvet

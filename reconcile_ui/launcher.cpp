@@ -1,13 +1,16 @@
 #include "reconcile_ui/launcher.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
 
 #include "ledger_engine/check_items.h"
+#include "ledger_engine/compare_rows.h"
 #include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
+#include "ledger_engine/side_by_side.h"
 
 namespace tallyvet {
 
@@ -15,6 +18,96 @@ namespace {
 
 using std::chrono::days;
 using std::chrono::sys_days;
+
+// Keeps the readers of a run in their common view; ends it on every way out of the run.
+class CommonView {
+ public:
+  CommonView(db::ConnectionSource& source, std::vector<db::Connection*> readers)
+      : source_(source), readers_(std::move(readers)) {}
+  CommonView(const CommonView&) = delete;
+  CommonView& operator=(const CommonView&) = delete;
+  ~CommonView() {
+    for (db::Connection* reader : readers_) source_.EndView(*reader);
+  }
+
+ private:
+  db::ConnectionSource& source_;
+  std::vector<db::Connection*> readers_;
+};
+
+// Hands an item that ran beside others to the run's report, sinks and screen, as CompareLedger
+// and RunComparison would have while it ran. Returns whether the item came out clean.
+bool DeliverItem(HostContext& ctx, ProgressScreen& screen, const ReportFile& report,
+                 const std::vector<DifferenceSink*>& sinks, ItemResult& r) {
+  report.WriteReportHeader(ctx);
+  report.AppendReportText(r.reportSection);
+  bool agreed = r.agreed;
+  try {
+    for (const std::string& notice : r.notices) {
+      for (DifferenceSink* sink : sinks) {
+        if (sink != nullptr) sink->Notice(r.item, notice);
+      }
+    }
+    for (const auto& [record, firstInRow] : r.differences) {
+      RecordDifference(sinks, record, firstInRow);
+    }
+  } catch (const std::exception& e) {
+    // As in CompareLedger: a sink that fails stops the item's differences, with its message.
+    agreed = false;
+    if (r.error.empty()) r.error = e.what();
+  }
+  if (std::vector<std::string>* list = screen.List1()) {
+    list->insert(list->end(), r.listEntries.begin(), r.listEntries.end());
+    if (!r.listEntries.empty()) screen.RefreshList1();
+  }
+  for (DifferenceSink* sink : sinks) {
+    if (sink == nullptr) continue;
+    try {
+      sink->EndItem(r.item);
+    } catch (const std::exception& e) {
+      agreed = false;
+      if (r.error.empty()) r.error = e.what();
+    }
+  }
+  report.WriteReportFooter();
+  ctx.CheckItems.InsertColumns[CheckItemTable::Index(r.item)] = r.insertColumns;
+  return agreed;
+}
+
+// The items on connections of their own, or an empty reason when they ran; otherwise why they
+// could not, and nothing has run.
+std::string TryRunSideBySide(HostContext& ctx, ProgressScreen& screen, const ReportFile& report,
+                             const std::vector<int>& items, const DateRange& range,
+                             const std::vector<DifferenceSink*>& sinks, const ItemHooks& hooks,
+                             std::vector<ItemRunError>* errors, const ItemJobs& jobs,
+                             bool& differences) {
+  const std::size_t count = std::min(static_cast<std::size_t>(jobs.jobs), items.size());
+  // Two connections a thread: an item's recompute and stored read run at once.
+  std::vector<ItemConnections> connections;
+  std::vector<db::Connection*> readers = {&ctx.conn()};
+  try {
+    for (std::size_t i = 0; i < count; ++i) {
+      connections.push_back({jobs.source->Open(), jobs.source->Open()});
+      readers.push_back(connections.back().recompute.get());
+      readers.push_back(connections.back().stored.get());
+    }
+    if (!jobs.source->BeginCommonView(readers)) {
+      return "the account set cannot give its connections one common view";
+    }
+  } catch (const db::Error& e) {
+    // Not a failure of the run: the items still run, on the one connection that works.
+    return e.what();
+  }
+  const CommonView view(*jobs.source, readers);
+  RunItemsSideBySide(ctx, screen, items, range.startDate, range.endDate, connections,
+                     [&](ItemResult& r) {
+                       if (hooks.starting) hooks.starting(r.item - 1);
+                       if (!DeliverItem(ctx, screen, report, sinks, r)) differences = true;
+                       if (!r.error.empty() && errors) errors->push_back({r.item, r.error});
+                       if (hooks.finished) hooks.finished(r.item - 1);
+                     });
+  return {};
+}
 
 bool AllDigits(std::string_view s) {
   for (const char c : s) {
@@ -158,10 +251,14 @@ std::string ValidateRun(int startPosition, int endPosition, bool anyItemTicked) 
   return {};
 }
 
+std::size_t SpillThresholdForJobs(int jobs) {
+  return db::Recordset::kDefaultSpillThreshold / static_cast<std::size_t>(std::max(jobs, 1));
+}
+
 bool RunItems(HostContext& ctx, ProgressScreen& screen, const ReportFile& report,
               const std::array<bool, 6>& ticked, const DateRange& range,
               const std::vector<DifferenceSink*>& sinks, const ItemHooks& hooks,
-              std::vector<ItemRunError>* errors) {
+              std::vector<ItemRunError>* errors, const ItemJobs& jobs) {
   InitCheckItems(ctx);
   const bool goodsSource = DeriveGoodsLedgerSql(ctx, screen);
   const bool accountSource = DeriveAccountLedgerSql(ctx, screen);
@@ -171,6 +268,19 @@ bool RunItems(HostContext& ctx, ProgressScreen& screen, const ReportFile& report
     throw DerivationRefused(NoStoredSourceMessage(ctx, {kGoodsUnit, kAccountUnit}));
   }
   bool differences = false;
+  std::vector<int> items;
+  for (int index = 0; index < 6; ++index) {
+    if (ticked[static_cast<std::size_t>(index)]) items.push_back(index + 1);
+  }
+  if (jobs.jobs > 1 && items.size() > 1) {
+    const std::string reason =
+        jobs.source == nullptr
+            ? "the database gives several connections no common view of the account set"
+            : TryRunSideBySide(ctx, screen, report, items, range, sinks, hooks, errors, jobs,
+                               differences);
+    if (reason.empty()) return differences;
+    if (jobs.ranSerially) jobs.ranSerially(reason);
+  }
   for (int index = 0; index < 6; ++index) {
     if (!ticked[static_cast<std::size_t>(index)]) continue;
     if (hooks.starting) hooks.starting(index);

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/connection_source.h"
 #include "ledger_engine/difference.h"
 #include "ledger_engine/report_file.h"
 #include "shell/host_context.h"
@@ -90,6 +91,18 @@ struct ItemHooks {
   std::function<void(int index)> finished;
 };
 
+// How many items RunItems may run at once, and where it gets the connections for them.
+struct ItemJobs {
+  int jobs = 1;                            // 1: one item after another on ctx's connection
+  db::ConnectionSource* source = nullptr;  // further connections and their common view
+  // Told, once, why a run asked to run items at once runs them one after another.
+  std::function<void(const std::string& reason)> ranSerially;
+};
+
+// The memory each result of a run with `jobs` items at once keeps before it spills to a file: a
+// serial run's share, so that the items running together keep no more than one serial item.
+std::size_t SpillThresholdForJobs(int jobs);
+
 // RunSelectedItems without the screen: InitCheckItems, DeriveGoodsLedgerSql and
 // DeriveAccountLedgerSql (all six items, whatever is ticked), then RunComparison of every ticked
 // item in index order with writeReport true and correct false, handing its differences to
@@ -98,9 +111,17 @@ struct ItemHooks {
 // Throws: DerivationRefused when the owner has no stored source of either unit (before any item
 // runs); db::Error from the derivations, and the report's errors (a report file that cannot be
 // written) from RunComparison, which stop the run.
+//
+// With jobs.jobs > 1 and a source, up to that many items (never more than are ticked) run at once,
+// each on a connection of the source's, all of them and ctx's connection reading one committed
+// state of the account set from before the first item starts to after the last one ends
+// (RunItemsSideBySide). The report, the sinks, the summary list, the hooks and `errors` get
+// exactly what the serial run gives them, in item order, on the calling thread. When the
+// connections or their common view cannot be had, the items run one after another as with
+// jobs.jobs 1, and jobs.ranSerially is told why.
 bool RunItems(HostContext& ctx, ProgressScreen& screen, const ReportFile& report,
               const std::array<bool, 6>& ticked, const DateRange& range,
               const std::vector<DifferenceSink*>& sinks, const ItemHooks& hooks = {},
-              std::vector<ItemRunError>* errors = nullptr);
+              std::vector<ItemRunError>* errors = nullptr, const ItemJobs& jobs = {});
 
 }  // namespace tallyvet

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a plain debug build, then one under
-# AddressSanitizer and UndefinedBehaviorSanitizer; then runs each fuzz target for a short while
-# (FUZZ_SECONDS each, 30 by default; 0 skips them) from its seed corpus, with the sanitizers.
+# AddressSanitizer and UndefinedBehaviorSanitizer; then the tests that run threads once more under
+# ThreadSanitizer; then runs each fuzz target for a short while (FUZZ_SECONDS each, 30 by default;
+# 0 skips them) from its seed corpus, with the sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
@@ -27,6 +28,11 @@ run_suite build/debug
 echo "== address and undefined-behaviour sanitizers =="
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   run_suite build/asan -DTALLYVET_SANITIZE=ON
+echo "== thread sanitizer: the tests that run threads =="
+cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTALLYVET_BENCH=OFF -DTALLYVET_GUI=OFF \
+  -DTALLYVET_TSAN=ON >/dev/null
+cmake --build build/tsan -j "$jobs" --target side_by_side_test row_pipe_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(side_by_side_test|row_pipe_test)$'
 
 fuzz_seconds=${FUZZ_SECONDS:-30}
 if [ "$fuzz_seconds" -gt 0 ]; then

@@ -13,6 +13,12 @@ namespace db {
 class Recordset;
 }
 
+// An item of a run that works on several items at once, as its screen shows it.
+struct RunningItem {
+  int index = 0;       // 0 to 5: item 1 to 6
+  double percent = 0;  // its own progress bar's value
+};
+
 class ProgressScreen {
  public:
   virtual ~ProgressScreen() = default;
@@ -29,6 +35,10 @@ class ProgressScreen {
   virtual std::vector<std::string>* List1() { return nullptr; }
   // List1.Refresh.
   virtual void RefreshList1() {}
+  // The items running now when a run works on several at once, in item order, each with its own
+  // progress; called repeatedly by the thread that started the run. A screen without a place for
+  // them ignores them.
+  virtual void ShowRunningItems(const std::vector<RunningItem>& /*items*/) {}
 };
 
 // The captions of the launcher's item check boxes, index 0 to 5 (item 1 to 6).
