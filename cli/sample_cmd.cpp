@@ -45,6 +45,16 @@ nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& 
     throw std::runtime_error("sample create --odbc builds on PostgreSQL only; the data source is " +
                              conn->dbms_name());
   }
+  const bool replace = options.overwrite;
+  if (!replace) {
+    auto existing = conn->OpenResultset(
+        "SELECT COUNT(*) FROM information_schema.schemata WHERE schema_name = LOWER('" +
+        options.owner + "')");
+    if (existing->Fields()[0].Value().AsInteger() > 0) {
+      throw std::runtime_error("the schema " + options.owner +
+                               " exists already (use --force to replace it)");
+    }
+  }
   std::string pattern =
       (std::filesystem::temp_directory_path() / "tallyvet-sample-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
@@ -59,7 +69,6 @@ nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& 
       std::filesystem::remove_all(path, ec);
     }
   } removeScratch{scratch};
-  const bool replace = options.overwrite;
   options.path = scratch / "sample.db";
   options.overwrite = false;
   nlohmann::json manifest = sample::CreateSample(options);
@@ -67,28 +76,7 @@ nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& 
   sample::CopyOptions copy;
   copy.schema = options.owner;
   copy.replace = replace;
-  conn->SetAutocommit(false);
-  try {
-    if (!replace) {
-      auto existing = conn->OpenResultset(
-          "SELECT COUNT(*) FROM information_schema.schemata WHERE schema_name = LOWER('" +
-          options.owner + "')");
-      if (existing->Fields()[0].Value().AsInteger() > 0) {
-        throw std::runtime_error("the schema " + options.owner +
-                                 " exists already (use --force to replace it)");
-      }
-    }
-    sample::CopyAccountSet(
-        options.path, [&](const std::string& sql) { conn->ExecuteNative(sql); }, copy);
-    conn->Commit();
-  } catch (...) {
-    try {
-      conn->Rollback();
-    } catch (const db::Error&) {
-      // The link is gone; the server has rolled the transaction back itself.
-    }
-    throw;
-  }
+  sample::CopyAccountSetToServer(options.path, *conn, copy);
   return manifest;
 }
 

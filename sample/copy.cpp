@@ -189,4 +189,21 @@ void CopyAccountSet(const std::filesystem::path& source, const ExecuteStatement&
   for (const Row& table : tables) execute("ANALYZE " + schema + "." + table[0].Text());
 }
 
+void CopyAccountSetToServer(const std::filesystem::path& source, db::OdbcConnection& server,
+                            const CopyOptions& options) {
+  server.SetAutocommit(false);
+  try {
+    CopyAccountSet(
+        source, [&](const std::string& sql) { server.ExecuteNative(sql); }, options);
+    server.Commit();
+  } catch (...) {
+    try {
+      server.Rollback();
+    } catch (const db::Error&) {
+      // The link is gone; the server has rolled the transaction back itself.
+    }
+    throw;
+  }
+}
+
 }  // namespace tallyvet::sample

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "db/odbc_connection.h"
 #include "db/value.h"
 
 namespace tallyvet::sample {
@@ -46,5 +47,11 @@ using ExecuteStatement = std::function<void(const std::string& sql)>;
 // (without `replace`) or a schema name that is not a plain identifier.
 void CopyAccountSet(const std::filesystem::path& source, const ExecuteStatement& execute,
                     const CopyOptions& options);
+
+// CopyAccountSet onto a server through its ODBC connection, as one transaction: committed when
+// the copy is whole, rolled back when anything fails, so that the server is then as it was (the
+// error is thrown on). Leaves the connection's autocommit off.
+void CopyAccountSetToServer(const std::filesystem::path& source, db::OdbcConnection& server,
+                            const CopyOptions& options);
 
 }  // namespace tallyvet::sample

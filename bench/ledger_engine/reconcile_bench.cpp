@@ -379,13 +379,10 @@ void BM_PostgresReconcile(benchmark::State& state) {
   const fs::path& file = SampleFile(state.range(0));
   {
     auto conn = db::OdbcConnection::Open(server, kOwner);
-    conn->SetAutocommit(false);
     sample::CopyOptions copy;
     copy.schema = kOwner;
     copy.replace = true;
-    sample::CopyAccountSet(
-        file, [&](const std::string& sql) { conn->ExecuteNative(sql); }, copy);
-    conn->Commit();
+    sample::CopyAccountSetToServer(file, *conn, copy);
   }
   const std::vector<std::string> statements = ReconcileOnce(file, true, false, server);
   if (statements.size() != 6) state.SkipWithError("expected two statements per item");

@@ -19,13 +19,10 @@ inline const char* PostgresOdbcString() {
 // Puts the account set of `file` into the schema `owner` (replacing it), as one transaction.
 inline void LoadIntoPostgres(const std::filesystem::path& file, const std::string& owner) {
   auto conn = db::OdbcConnection::Open(PostgresOdbcString(), owner);
-  conn->SetAutocommit(false);
   sample::CopyOptions copy;
   copy.schema = owner;
   copy.replace = true;
-  sample::CopyAccountSet(
-      file, [&](const std::string& sql) { conn->ExecuteNative(sql); }, copy);
-  conn->Commit();
+  sample::CopyAccountSetToServer(file, *conn, copy);
 }
 
 // Runs a script of the program's own (a journal's undo script: one statement a line, comments
