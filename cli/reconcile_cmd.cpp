@@ -445,8 +445,8 @@ void AddReconcileCommand(CLI::App& app) {
       ->required();
   rebuild->add_option("--to", r->to, "last date yyyy-mm-dd (9999-12-31 for the end)")->required();
   rebuild->add_option("--report-dir", r->reportDir,
-                      "folder of the rebuild's journal and undo script (default: the program's "
-                      "folder)");
+                      "folder of the rebuild's journal and undo script, created when missing "
+                      "(default: the current folder)");
   rebuild->add_flag("--dry-run", r->dryRun,
                     "print how many ledger rows the range holds and how many the rebuild would "
                     "insert; change nothing");
