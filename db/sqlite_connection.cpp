@@ -102,7 +102,20 @@ class StatementRows final : public RowSource {
   std::vector<ColumnInfo> columns_;
 };
 
+// SQLite counts every allocation of the process under one global mutex unless told not to; with
+// several connections reading on threads of their own (items side by side) that mutex, not the
+// reading, would set the pace. Settable only before SQLite starts: the first open does it, and a
+// SQLite already started by someone else (an ODBC driver) keeps its setting.
+void ConfigureSqliteOnce() {
+  static const bool configured = [] {
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    return true;
+  }();
+  (void)configured;
+}
+
 sqlite3* OpenHandle(const std::filesystem::path& path, int flags) {
+  ConfigureSqliteOnce();
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {

@@ -1,5 +1,7 @@
 #include "ledger_engine/side_by_side.h"
 
+#include <algorithm>
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -24,11 +26,28 @@ struct Outcome {
 
 // What the threads and the calling thread share. Guarded by `mutex`, except `percent`, which the
 // item's thread writes after every row and the calling thread only reads.
+// The order the threads take the items in: the longest first, so that the last one to finish
+// is a short one. Items 1 to 3 recompute from every document line, item 6 from the document lines
+// of stock goods against the vouchers, items 4 and 5 from the vouchers and the receivable and
+// payable detail, far fewer rows; within a rank, by item number.
+std::vector<std::size_t> LongestFirst(const std::vector<int>& items) {
+  const auto rank = [](int item) { return item <= 3 ? 0 : item == 6 ? 1 : 2; };
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return rank(items[a]) < rank(items[b]); });
+  return order;
+}
+
 struct RunState {
-  explicit RunState(std::size_t items)
-      : outcomes(items), running(items, false), percent(new std::atomic<double>[items]) {
-    for (std::size_t i = 0; i < items; ++i) percent[i] = 0;
+  explicit RunState(const std::vector<int>& items)
+      : order(LongestFirst(items)),
+        outcomes(items.size()),
+        running(items.size(), false),
+        percent(new std::atomic<double>[items.size()]) {
+    for (std::size_t i = 0; i < items.size(); ++i) percent[i] = 0;
   }
+  const std::vector<std::size_t> order;  // positions in `items`, in the order they are taken
   std::mutex mutex;
   std::condition_variable done;
   std::vector<std::optional<Outcome>> outcomes;
@@ -139,7 +158,7 @@ void RunItemsSideBySide(const HostContext& ctx, ProgressScreen& screen,
     contexts[t].connection = connections[t].recompute;
   }
 
-  RunState state(items.size());
+  RunState state(items);
   {
     ItemThreads threads;
     for (std::size_t t = 0; t < contexts.size(); ++t) {
@@ -152,7 +171,7 @@ void RunItemsSideBySide(const HostContext& ctx, ProgressScreen& screen,
               {
                 const std::lock_guard lock(state.mutex);
                 if (state.stopping || state.next == items.size()) return;
-                position = state.next++;
+                position = state.order[state.next++];
                 state.running[position] = true;
               }
               Outcome outcome = RunOneItem(threadCtx, storedSide, captions, state.percent[position],

@@ -41,7 +41,8 @@ struct ItemConnections {
 };
 
 // RunItemsSideBySide: runs `items` (item numbers 1 to 6) over [startDate, endDate] on one thread
-// per entry of `connections`, the threads taking the items in the order given; hands every result
+// per entry of `connections`, the threads taking the longest items first (those over the document
+// lines before those over the vouchers); hands every result
 // to `deliver` on the calling thread, in the order of `items`, as soon as it and all before it are
 // done. Meanwhile `screen` gets ShowRunningItems (from the calling thread only); its ItemCaption
 // gives the report's section headings.
