@@ -23,6 +23,7 @@
 #include "cli/host_connection.h"
 #include "cli/terminal_message_box.h"
 #include "cli/terminal_progress.h"
+#include "db/odbc_connection.h"
 #include "db/text.h"
 #include "db/value.h"
 #include "ledger_engine/check_items.h"
@@ -267,13 +268,15 @@ void RunReconcile(const ReconcileOptions& o) {
   std::vector<ItemRunError> errors;
   // Registration writes through the run's one connection; such a run reads through it alone too.
   const int jobCount = o.registerCorrections ? 1 : o.jobs;
-  // Further connections with one common view are had on an embedded file; an ODBC data source
-  // gives none yet, and its items run one after another.
+  // Further connections with one common view: on an embedded file, and on a PostgreSQL server;
+  // other ODBC data sources give none, and their items run one after another.
+  db::OpenOptions options = JobOpenOptions(o.host.busyTimeoutSeconds);
+  options.spill_threshold = SpillThresholdForJobs(jobCount);
   std::unique_ptr<db::ConnectionSource> source;
   if (!o.host.db.empty()) {
-    db::OpenOptions options = JobOpenOptions(o.host.busyTimeoutSeconds);
-    options.spill_threshold = SpillThresholdForJobs(jobCount);
     source = std::make_unique<db::SqliteConnectionSource>(o.host.db, o.host.user, options);
+  } else {
+    source = std::make_unique<db::OdbcConnectionSource>(o.host.odbc, o.host.user, options);
   }
   ItemJobs jobs{jobCount, source.get(), [&](const std::string& reason) {
                   progress.Finish();

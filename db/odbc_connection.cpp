@@ -622,6 +622,15 @@ void OdbcConnection::SetAutocommit(bool on) {
   }
 }
 
+void OdbcConnection::SetRepeatableRead(bool on) {
+  const SQLULEN value = on ? SQL_TXN_REPEATABLE_READ : SQL_TXN_READ_COMMITTED;
+  if (!SQL_SUCCEEDED(SQLSetConnectAttr(link_->dbc, SQL_ATTR_TXN_ISOLATION,
+                                       reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER))) {
+    Fail(SQL_HANDLE_DBC, link_->dbc, link_.get(),
+         on ? "isolation repeatable read" : "isolation read committed");
+  }
+}
+
 void OdbcConnection::Commit() {
   if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, link_->dbc, SQL_COMMIT)))
     Fail(SQL_HANDLE_DBC, link_->dbc, link_.get(), "COMMIT");
@@ -648,6 +657,64 @@ void OdbcConnection::Close() {
 
 void OdbcConnection::Reopen() {
   Connect();
+}
+
+OdbcConnectionSource::OdbcConnectionSource(std::string connection_string, std::string owner,
+                                           OpenOptions options)
+    : connection_string_(std::move(connection_string)),
+      owner_(std::move(owner)),
+      options_(options) {}
+
+std::unique_ptr<Connection> OdbcConnectionSource::Open() {
+  return OdbcConnection::Open(connection_string_, owner_, options_);
+}
+
+bool OdbcConnectionSource::BeginCommonView(const std::vector<Connection*>& readers) {
+  std::vector<OdbcConnection*> odbc;
+  for (Connection* reader : readers) {
+    auto* r = dynamic_cast<OdbcConnection*>(reader);
+    if (r == nullptr) throw Error("a common read view needs ODBC connections");
+    if (r->dialect() != OdbcDialect::kPostgres) return false;
+    odbc.push_back(r);
+  }
+  // The exporting transaction must stay open until every reader has taken its snapshot. The
+  // isolation is set on the connection, so that the export and the import are each the first
+  // statement of their transaction: the driver may wrap every later one in a savepoint of its
+  // own, and a snapshot is neither exported from nor imported into one.
+  const auto exporter = OdbcConnection::Open(connection_string_, owner_, options_);
+  exporter->SetRepeatableRead(true);
+  exporter->SetAutocommit(false);
+  std::size_t begun = 0;
+  try {
+    std::string snapshot;
+    {
+      auto rs = exporter->OpenResultset("SELECT pg_export_snapshot()");
+      snapshot = rs->Fields()[0].Value().Text();
+    }
+    for (; begun < odbc.size(); ++begun) {
+      odbc[begun]->SetRepeatableRead(true);
+      odbc[begun]->SetAutocommit(false);
+      odbc[begun]->ExecuteNative("SET TRANSACTION SNAPSHOT '" + snapshot + "'");
+    }
+    exporter->Rollback();
+  } catch (...) {
+    // The reader that failed may be inside its transaction already.
+    for (std::size_t i = 0; i <= begun && i < odbc.size(); ++i) EndView(*odbc[i]);
+    throw;
+  }
+  return true;
+}
+
+void OdbcConnectionSource::EndView(Connection& reader) noexcept {
+  auto* odbc = dynamic_cast<OdbcConnection*>(&reader);
+  if (odbc == nullptr) return;
+  try {
+    odbc->Rollback();
+    odbc->SetAutocommit(true);
+    odbc->SetRepeatableRead(false);
+  } catch (const Error&) {
+    // A reader whose link is gone has no transaction left to end.
+  }
 }
 
 }  // namespace tallyvet::db

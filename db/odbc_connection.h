@@ -34,6 +34,7 @@
 #include <string_view>
 
 #include "db/connection.h"
+#include "db/connection_source.h"
 #include "db/sqlite_connection.h"  // OpenOptions
 
 namespace tallyvet::db {
@@ -101,6 +102,9 @@ class OdbcConnection final : public Connection {
   // Autocommit is on after Open. With it off, the driver opens a transaction that lasts until
   // Commit or Rollback. All three throw OdbcError.
   void SetAutocommit(bool on);
+  // Transactions from now on read one snapshot (REPEATABLE READ) instead of what each statement
+  // finds committed (READ COMMITTED, the default). Throws OdbcError.
+  void SetRepeatableRead(bool on);
   void Commit();
   void Rollback();
 
@@ -138,6 +142,26 @@ class OdbcConnection final : public Connection {
   bool getdata_bound_ = false;  // the driver reads a bound column again (SQL_GD_BOUND)
   std::chrono::seconds query_timeout_{0};
   std::int64_t rows_affected_ = 0;
+};
+
+// Further connections with the same connection string, and one committed state for all of them:
+// on PostgreSQL, a snapshot exported from a REPEATABLE READ transaction (pg_export_snapshot) and
+// imported by every reader (SET TRANSACTION SNAPSHOT), as the server's own parallel dump does.
+// Other data sources give no common view (BeginCommonView returns false).
+class OdbcConnectionSource final : public ConnectionSource {
+ public:
+  OdbcConnectionSource(std::string connection_string, std::string owner, OpenOptions options = {});
+
+  std::unique_ptr<Connection> Open() override;
+  // Requires: every reader an OdbcConnection to this source's database, in autocommit.
+  // A reader in the view has autocommit off until EndView.
+  bool BeginCommonView(const std::vector<Connection*>& readers) override;
+  void EndView(Connection& reader) noexcept override;
+
+ private:
+  std::string connection_string_;
+  std::string owner_;
+  OpenOptions options_;
 };
 
 }  // namespace tallyvet::db

@@ -13,6 +13,7 @@
 #include "reconcile_ui/account_set.h"
 #include "reconcile_ui/launcher.h"
 #include "sample/sample.h"
+#include "support/postgres_source.h"
 
 namespace tallyvet {
 namespace {
@@ -104,27 +105,33 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-Outcome RunAll(const fs::path& db, const fs::path& reports, int jobs,
-               db::ConnectionSource* source = nullptr) {
+// All six items of the account set `first` reads, with further connections from `source`.
+Outcome RunAllOn(std::shared_ptr<db::Connection> first, const std::string& owner,
+                 const fs::path& reports, int jobs, db::ConnectionSource& source) {
   HostContext ctx;
-  ctx.connection = db::SqliteConnection::Open(db, kOwner);
-  ctx.user = kOwner;
+  ctx.connection = std::move(first);
+  ctx.user = owner;
   const CivilDate today{std::chrono::year{2025}, std::chrono::month{12}, std::chrono::day{31}};
   LoadAccountAndPeriods(ctx, today);
   const DateRange range = PeriodRangeToDates(ctx, "期间", "期初", "2025.12", today);
-  db::SqliteConnectionSource own(db, kOwner);
   QuietScreen screen;
   CallLog log;
   Outcome out;
   std::vector<ItemRunError> errors;
   out.flagged = RunItems(
       ctx, screen, ReportFile(reports), {true, true, true, true, true, true}, range, {&log}, {},
-      &errors,
-      {jobs, source ? source : &own, [&](const std::string& why) { out.notices.push_back(why); }});
+      &errors, {jobs, &source, [&](const std::string& why) { out.notices.push_back(why); }});
   out.calls = log.calls;
   out.list = screen.list;
   for (const ItemRunError& e : errors) out.errors.push_back(std::to_string(e.item) + e.message);
   return out;
+}
+
+Outcome RunAll(const fs::path& db, const fs::path& reports, int jobs,
+               db::ConnectionSource* source = nullptr) {
+  db::SqliteConnectionSource own(db, kOwner);
+  return RunAllOn(db::SqliteConnection::Open(db, kOwner), kOwner, reports, jobs,
+                  source ? *source : own);
 }
 
 class SideBySide : public ::testing::Test {
@@ -150,11 +157,14 @@ struct Written {
   std::map<std::string, std::string> reports;  // file name -> content, time stamps blanked
 };
 
-Written RunProgram(const fs::path& dir, const fs::path& db, const std::string& extra) {
+// `source`: the database options of the job ("--db FILE --user demo" by default).
+Written RunProgram(const fs::path& dir, const fs::path& db, const std::string& extra,
+                   std::string source = {}) {
   fs::remove_all(dir);
   fs::create_directories(dir / "reports");
-  const std::string command = std::string(TALLYVET_PROGRAM) + " reconcile --db '" + db.string() +
-                              "' --user demo --from 期初 --to 2025.12 --report-dir '" +
+  if (source.empty()) source = "--db '" + db.string() + "' --user demo";
+  const std::string command = std::string(TALLYVET_PROGRAM) + " reconcile " + source +
+                              " --from 期初 --to 2025.12 --report-dir '" +
                               (dir / "reports").string() + "' " + extra + " >'" +
                               (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
   const int status = std::system(command.c_str());
@@ -315,6 +325,70 @@ TEST_F(SideBySide, AWriterCommittingThroughoutNeverShowsThroughAsAMix) {
     writing.join();
     EXPECT_GT(commits.load(), 0);
   }
+}
+
+// On the test's PostgreSQL server the items share one snapshot, exported by one transaction and
+// taken by every connection of the run: the same bytes as the serial run, and a writer committing
+// throughout never shows through as a mix.
+TEST_F(SideBySide, OnAServerEveryConnectionReadsOneExportedSnapshot) {
+  const char* server = testing::PostgresOdbcString();
+  if (server == nullptr) GTEST_SKIP() << "no PostgreSQL server: TALLYVET_TEST_PG_ODBC is not set";
+  const std::string owner = "sbs";
+  const fs::path file = dir_.path() / "server.db";
+  sample::CreateSample({.path = file,
+                        .owner = owner,
+                        .scale = 600,
+                        .seed = 5,
+                        .faults = sample::FaultSet::kLedgers});
+  testing::LoadIntoPostgres(file, owner);
+
+  const std::string source = "--odbc '" + std::string(server) + "' --user " + owner;
+  const Written serial = RunProgram(dir_.path() / "pg-serial", {}, "--jobs 1", source);
+  const Written twoJobs = RunProgram(dir_.path() / "pg-two", {}, "--jobs 2", source);
+  EXPECT_EQ(serial.status, 1) << serial.err;
+  EXPECT_EQ(serial.err.find("one after another"), std::string::npos);
+  EXPECT_EQ(twoJobs.err.find("one after another"), std::string::npos) << twoJobs.err;
+  EXPECT_EQ(twoJobs.status, serial.status);
+  EXPECT_EQ(twoJobs.out, serial.out);
+  EXPECT_EQ(twoJobs.reports, serial.reports);
+
+  auto writer = db::OdbcConnection::Open(server, owner);
+  writer->SetAutocommit(false);
+  const auto shift = [&](int delta) {
+    const std::string d = std::to_string(delta);
+    for (const std::string table : {"ItemDaily2", "PositionDaily"}) {
+      writer->ExecuteNative(
+          "UPDATE " + owner + "." + table + " SET dblPurchaseAmount = " + "dblPurchaseAmount + " +
+          d + " WHERE strDate = (SELECT MIN(strDate) FROM " + owner + "." + table + ")");
+    }
+    writer->Commit();
+  };
+  db::OdbcConnectionSource connections(server, owner);
+  const fs::path reports = dir_.path() / "pg-written";
+  fs::create_directories(reports);
+  const auto run = [&](int jobs) {
+    return RunAllOn(db::OdbcConnection::Open(server, owner), owner, reports, jobs, connections);
+  };
+  const Outcome before = run(1);
+  shift(1);
+  const Outcome after = run(1);
+  shift(-1);
+  ASSERT_NE(before, after) << "the writes must show in both items";
+  std::atomic<int> commits = 0;
+  std::jthread writing([&](const std::stop_token& stop) {
+    for (int delta = 1; !stop.stop_requested(); delta = -delta) {
+      shift(delta);
+      ++commits;
+    }
+  });
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const Outcome during = run(2);
+    EXPECT_TRUE(during.notices.empty()) << during.notices.front();
+    EXPECT_TRUE(during == before || during == after) << "run " << attempt;
+  }
+  writing.request_stop();
+  writing.join();
+  EXPECT_GT(commits.load(), 0);
 }
 
 }  // namespace
