@@ -97,4 +97,18 @@ bool IsPlainIdentifier(std::string_view name) {
   return true;
 }
 
+std::size_t SkipSqlLiteral(std::string_view text, std::size_t open) {
+  std::size_t i = open + 1;
+  while (i < text.size()) {
+    if (text[i] != '\'') {
+      ++i;
+    } else if (i + 1 < text.size() && text[i + 1] == '\'') {
+      i += 2;
+    } else {
+      return i + 1;
+    }
+  }
+  return text.size();
+}
+
 }  // namespace tallyvet::db

@@ -27,6 +27,10 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // and _, at most 63 bytes (PostgreSQL's limit). Owner names reach SQL text through this test.
 bool IsPlainIdentifier(std::string_view name);
 
+// One past the closing quote of the SQL string literal whose opening quote is at `open` (a doubled
+// quote inside stands for one); text.size() when the literal is never closed.
+std::size_t SkipSqlLiteral(std::string_view text, std::size_t open);
+
 // `text` without the leading and trailing bytes that occur in `characters`.
 std::string Trim(std::string_view text, std::string_view characters);
 

@@ -239,17 +239,7 @@ SelectList ReadSelectList(std::string_view sql) {
     const char c = sql[i];
     if (c == '\'') {
       // A literal, doubled quotes included, is copied whole.
-      std::size_t end = i + 1;
-      while (end < sql.size()) {
-        if (sql[end] != '\'') {
-          ++end;
-        } else if (end + 1 < sql.size() && sql[end + 1] == '\'') {
-          end += 2;
-        } else {
-          ++end;
-          break;
-        }
-      }
+      const std::size_t end = db::SkipSqlLiteral(sql, i);
       current.append(sql.substr(i, end - i));
       i = end;
       continue;

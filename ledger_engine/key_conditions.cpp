@@ -21,17 +21,7 @@ class ConditionTokens {
     if (done_) return false;
     token.clear();
     if (valueExpected && pos_ < text_.size() && text_[pos_] == '\'') {
-      std::size_t q = pos_ + 1;
-      while (q < text_.size()) {
-        if (text_[q] != '\'') {
-          ++q;
-        } else if (q + 1 < text_.size() && text_[q + 1] == '\'') {
-          q += 2;
-        } else {
-          ++q;
-          break;
-        }
-      }
+      const std::size_t q = db::SkipSqlLiteral(text_, pos_);
       token.assign(text_.substr(pos_, q - pos_));
       pos_ = q;
     }

@@ -124,7 +124,7 @@ ScreenReportFolder ChooseScreenReportFolder(
     const std::function<bool(const std::filesystem::path&)>& canWrite) {
   if (canWrite(componentFolder)) return {componentFolder, true};
   std::filesystem::path state;
-  // The base directory specification ignores a relative XDG_STATE_HOME.
+  // A relative XDG_STATE_HOME is ignored, as the XDG base directory rules say.
   if (xdgStateHome != nullptr && xdgStateHome[0] == '/') {
     state = xdgStateHome;
   } else if (home != nullptr && home[0] != '\0') {

@@ -10,21 +10,6 @@ namespace tallyvet {
 
 namespace {
 
-// Where `text` at `i` starts a quoted literal, the position just behind its closing quote.
-std::size_t SkipLiteral(std::string_view text, std::size_t i) {
-  ++i;
-  while (i < text.size()) {
-    if (text[i] == '\'' && i + 1 < text.size() && text[i + 1] == '\'') {
-      i += 2;
-    } else if (text[i] == '\'') {
-      return i + 1;
-    } else {
-      ++i;
-    }
-  }
-  return i;
-}
-
 // The ledger's name for a condition's column: qualifier and NVL wrapper dropped.
 std::string LedgerName(const std::string& column) {
   std::string columns;
@@ -55,7 +40,7 @@ std::vector<KeyTerm> ConditionTerms(std::string_view condition) {
   while (i < condition.size()) {
     const char c = condition[i];
     if (c == '\'') {
-      i = SkipLiteral(condition, i);
+      i = db::SkipSqlLiteral(condition, i);
       continue;
     }
     if (c == '(') ++depth;
