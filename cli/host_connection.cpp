@@ -37,6 +37,16 @@ std::string LinkLostFailure(const std::string& message, bool uncommitted) {
          (uncommitted ? "; nothing was written" : "");
 }
 
+// Whether `e` says the table is not there (as opposed to a lock, a permission, a broken file).
+bool IsMissingTable(const db::Error& e) {
+  if (const auto* odbc = dynamic_cast<const db::OdbcError*>(&e);
+      odbc != nullptr &&
+      db::ClassifySqlState(odbc->sqlstate(), false) == db::OdbcFailure::kNoSuchTable) {
+    return true;
+  }
+  return e.message().find("no such table") != std::string::npos;  // SQLite, also through ODBC
+}
+
 void CheckAccountSet(db::Connection& conn, const db::OdbcConnection* odbc) {
   for (const char* table : kAccountSetTables) {
     try {
@@ -44,6 +54,8 @@ void CheckAccountSet(db::Connection& conn, const db::OdbcConnection* odbc) {
     } catch (const db::Error& e) {
       if (odbc != nullptr && odbc->LinkLost())
         throw std::runtime_error(LinkLostFailure(e.message(), true));
+      // Only a missing table makes it no account set: a lock or a refusal says so itself.
+      if (!IsMissingTable(e)) throw std::runtime_error(e.message());
       throw std::runtime_error("the database holds no account set (table " + std::string(table) +
                                "): " + e.message());
     }

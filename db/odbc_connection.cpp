@@ -439,7 +439,7 @@ OdbcFailure ClassifySqlState(std::string_view sqlstate, bool connecting) {
   }
   // PostgreSQL's lock_not_available (lock_timeout ran out); a driver's own query timeout.
   if (sqlstate == "55P03" || sqlstate == "HYT00") return OdbcFailure::kLocked;
-  if (sqlstate == "42S02") return OdbcFailure::kNoSuchTable;
+  if (sqlstate == "42S02" || sqlstate == "42P01") return OdbcFailure::kNoSuchTable;
   return OdbcFailure::kOther;
 }
 

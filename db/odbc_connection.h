@@ -56,7 +56,7 @@ enum class OdbcFailure {
   kLoginRefused,       // 28000: wrong user or password
   kLinkLost,           // class 08 after connecting: the server or the network went away
   kConnectFailed,      // class 08 while connecting: the server cannot be reached
-  kNoSuchTable,        // 42S02
+  kNoSuchTable,        // 42S02; PostgreSQL's 42P01
   kLocked,             // 55P03, HYT00: another session's lock outlasted the wait
 };
 // `connecting`: the failure came from connecting, not from a statement.

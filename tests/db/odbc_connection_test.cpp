@@ -309,6 +309,7 @@ TEST(OdbcDialect, SqlstatesNameTheFailure) {
            {"08S01", false, OdbcFailure::kLinkLost},  // Oracle: ORA-03113, ORA-03114
            {"08003", false, OdbcFailure::kLinkLost},
            {"42S02", false, OdbcFailure::kNoSuchTable},  // Oracle: ORA-00942
+           {"42P01", false, OdbcFailure::kNoSuchTable},  // PostgreSQL: undefined_table
            {"HY000", false, OdbcFailure::kOther},
        }) {
     EXPECT_EQ(ClassifySqlState(state, connecting), failure) << state;

@@ -140,6 +140,7 @@ TEST_F(HostileInput, ALockedDatabaseIsWaitedForThenAudited) {
   EXPECT_NE(refused.err.find("is locked by another program (waited 0.2 s)"), std::string::npos)
       << refused.err;
   EXPECT_EQ(refused.err.find("is not an account-set database"), std::string::npos);
+  EXPECT_EQ(refused.err.find("no account set"), std::string::npos) << refused.err;
 }
 
 }  // namespace

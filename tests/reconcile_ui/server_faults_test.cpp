@@ -152,6 +152,14 @@ TEST_F(ServerFaults, AReadOnlyRoleIsRefusedAndWritesNothing) {
   reader = reader.substr(0, user) + "Username=tallyvet_reader" +
            reader.substr(std::min(reader.size(), reader.find(';', user)));
 
+  // Before the grant on the tables: refused, and not taken for a database without an account set.
+  admin_->ExecuteNative("REVOKE SELECT ON ALL TABLES IN SCHEMA srv FROM tallyvet_reader");
+  const testing::ProgramResult barred = Run(Job("reconcile", reader, "--from 期初 --to 2025.12"));
+  EXPECT_EQ(barred.status, 2) << barred.err;
+  EXPECT_NE(barred.err.find("permission denied"), std::string::npos) << barred.err;
+  EXPECT_EQ(barred.err.find("no account set"), std::string::npos) << barred.err;
+  admin_->ExecuteNative("GRANT SELECT ON ALL TABLES IN SCHEMA srv TO tallyvet_reader");
+
   const testing::ProgramResult read = Run(Job("reconcile", reader, "--from 期初 --to 2025.12"));
   EXPECT_EQ(read.status, 1) << read.err;  // reading is allowed, and finds the planted faults
   for (const std::string& job : {Rebuild(reader), Register(reader)}) {
