@@ -10,6 +10,7 @@
 #include <climits>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -26,13 +27,13 @@
 #include "db/odbc_connection.h"
 #include "db/text.h"
 #include "db/value.h"
+#include "ledger_engine/causes.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
 #include "ledger_engine/report_file.h"
 #include "ledger_engine/reregistration.h"
-#include "reconcile_ui/difference_keys.h"
 #include "reconcile_ui/launcher.h"
 #include "reconcile_ui/report_page.h"
 #include "reconcile_ui/report_screen.h"
@@ -57,6 +58,7 @@ struct ReconcileOptions {
   std::string reportDir = ".";
   std::string html;
   bool json = false;
+  bool explain = false;
   bool registerCorrections = false;
   bool yes = false;
   bool dryRun = false;
@@ -123,50 +125,83 @@ int PeriodPosition(const std::vector<std::string>& periods, const std::string& t
   throw CLI::ValidationError(option, "no period '" + text + "' in the account set (" + known + ")");
 }
 
-// Prints the run's differences: each as a JSON line at once, or as a table at the end.
+nlohmann::ordered_json KeysJson(const std::vector<KeyValue>& keys) {
+  nlohmann::ordered_json out = nlohmann::ordered_json::object();
+  for (const auto& [name, value] : keys) {
+    if (value.IsText()) {
+      out[name] = value.Text();
+    } else if (value.IsInteger()) {
+      out[name] = value.AsInteger();
+    } else if (value.IsNull()) {
+      out[name] = nullptr;
+    } else {
+      out[name] = value.AsDouble();
+    }
+  }
+  return out;
+}
+
+nlohmann::ordered_json CauseJson(const DifferenceCause& cause) {
+  nlohmann::ordered_json documents = nlohmann::ordered_json::array();
+  for (const NamedDocument& d : cause.documents) {
+    nlohmann::ordered_json document = {{"id", d.id}, {"no", d.no}, {"date", d.date}};
+    if (d.voucher) document["voucher"] = true;
+    if (d.line != 0) document["line"] = d.line;
+    documents.push_back(std::move(document));
+  }
+  nlohmann::ordered_json out = {{"kind", CauseKindName(cause.kind)}, {"documents", documents}};
+  if (cause.kind == CauseKind::kMoved) out["other_keys"] = KeysJson(cause.otherKeys);
+  out["text"] = cause.text;
+  return out;
+}
+
+// The cause column of the table: the kind, and the documents it names.
+std::string CauseCell(const DifferenceCause& cause) {
+  std::string cell = CauseKindCaption(cause.kind);
+  for (std::size_t i = 0; i < cause.documents.size(); ++i) {
+    cell += (i == 0 ? " " : "、") + db::TrimBlanks(cause.documents[i].no);
+  }
+  return cell;
+}
+
+// Prints the run's differences: each as a JSON line at once (with causes, once its item is
+// explained), or as a table at the end.
 class DifferencePrinter final : public DifferenceSink {
  public:
-  DifferencePrinter(const HostContext& ctx, bool json, bool marking)
-      : ctx_(ctx), json_(json), marking_(marking) {}
+  DifferencePrinter(bool json, bool marking, bool explain)
+      : json_(json), marking_(marking), explain_(explain) {}
 
-  void RecordDifference(const DifferenceRecord& r, bool /*firstInRow*/) override {
+  void RecordDifference(const DifferenceRecord& r, bool firstInRow) override {
     ++count_;
+    if (firstInRow && r.cause) ++causes_[r.cause->kind];
     const bool marked = marking_ && r.item > 0 && r.item != 6;
     if (!json_) {
       rows_.push_back({std::to_string(r.item), OneLineKeyDescription(r.keyDescription),
                        r.columnCaption, db::RoundedText(r.storedValue),
                        db::RoundedText(r.recomputedValue),
                        db::RoundedText(r.storedValue - r.recomputedValue), marked ? "√" : ""});
+      if (explain_) rows_.back().push_back(r.cause ? CauseCell(*r.cause) : "");
       return;
-    }
-    nlohmann::ordered_json keys = nlohmann::ordered_json::object();
-    for (const auto& [name, value] : DifferenceKeys(ctx_.CheckItems, r)) {
-      if (value.IsText()) {
-        keys[name] = value.Text();
-      } else if (value.IsInteger()) {
-        keys[name] = value.AsInteger();
-      } else if (value.IsNull()) {
-        keys[name] = nullptr;
-      } else {
-        keys[name] = value.AsDouble();
-      }
     }
     nlohmann::ordered_json line = {
         {"item", r.item},
-        {"keys", keys},
+        {"keys", KeysJson(r.keys)},
+        {"side", RowSideName(r.side)},
         {"column", UpperAscii(r.columnName)},
         {"caption", r.columnCaption},
         {"stored", r.storedValue},
         {"recomputed", r.recomputedValue},
         {"difference", RoundHalfEven(ExactDifference(r.storedValue, r.recomputedValue), 2)},
         {"mark", marked ? "√" : ""}};
+    if (r.cause) line["cause"] = CauseJson(*r.cause);
     std::cout << line.dump() << "\n";
   }
 
   void PrintTable() const {
     if (rows_.empty()) return;
-    const std::vector<std::string> header = {"项目",   "明细项目", "数据项目", "汇总数",
-                                             "明细数", "差额",     "调整"};
+    std::vector<std::string> header = {"项目",   "明细项目", "数据项目", "汇总数",
+                                       "明细数", "差额",     "调整"};
+    if (explain_) header.push_back("原因");
     std::vector<std::size_t> widths;
     for (const std::string& h : header) widths.push_back(db::DisplayWidth(h));
     for (const auto& row : rows_) {
@@ -195,11 +230,22 @@ class DifferencePrinter final : public DifferenceSink {
 
   long Count() const { return count_; }
 
+  // "原因：单据移动 4行，…": the differing rows by cause, in the order causes are tested.
+  std::string CauseCounts() const {
+    std::string text;
+    for (const auto& [kind, rows] : causes_) {
+      text += (text.empty() ? "原因：" : "，") + std::string(CauseKindCaption(kind)) + " " +
+              std::to_string(rows) + "行";
+    }
+    return text;
+  }
+
  private:
-  const HostContext& ctx_;
   bool json_;
   bool marking_;
+  bool explain_;
   long count_ = 0;
+  std::map<CauseKind, long> causes_;
   std::vector<std::vector<std::string>> rows_;
 };
 
@@ -263,8 +309,14 @@ void RunReconcile(const ReconcileOptions& o) {
                       LauncherTexts{account.userCaption, account.accountCaption, from, to},
                       INT_MAX);
   ReportScreenSink toReport(report);
-  DifferencePrinter printer(ctx, o.json, o.registerCorrections);
+  DifferencePrinter printer(o.json, o.registerCorrections, o.explain);
   ReportPageSink toPage(ticked);
+  // With --explain the differences reach the screen's grids, the table and the page only once
+  // their item has been explained, cause attached.
+  ExplainingSink explaining(ctx, range.startDate, range.endDate, {&toReport, &printer, &toPage});
+  const std::vector<DifferenceSink*> sinks =
+      o.explain ? std::vector<DifferenceSink*>{&explaining}
+                : std::vector<DifferenceSink*>{&toReport, &printer, &toPage};
   std::vector<ItemRunError> errors;
   // Registration writes through the run's one connection; such a run reads through it alone too.
   const int jobCount = o.registerCorrections ? 1 : o.jobs;
@@ -283,8 +335,7 @@ void RunReconcile(const ReconcileOptions& o) {
                   std::cerr << "--jobs " << o.jobs << ": items run one after another (" << reason
                             << ")\n";
                 }};
-  RunItems(ctx, progress, reportFile, ticked, range, {&toReport, &printer, &toPage}, {}, &errors,
-           jobs);
+  RunItems(ctx, progress, reportFile, ticked, range, sinks, {}, &errors, jobs);
   progress.Finish();
   if (!o.html.empty()) {
     ReportPageData page;
@@ -296,7 +347,7 @@ void RunReconcile(const ReconcileOptions& o) {
     LoadPageAccount(ctx, range, page);
     toPage.SetErrors(errors);
     page.items = std::move(toPage.Items());
-    WriteReportPage(o.html, BuildReportPage(page, ctx.CheckItems));
+    WriteReportPage(o.html, BuildReportPage(page));
   }
 
   std::ostream& ending = o.json ? std::cerr : std::cout;
@@ -317,7 +368,11 @@ void RunReconcile(const ReconcileOptions& o) {
     host.Finish(true);
     return;
   }
-  if (printer.Count() > 0) ending << "共" << printer.Count() << "笔差异!\n";
+  if (printer.Count() > 0) {
+    ending << "共" << printer.Count() << "笔差异!";
+    if (o.explain) ending << " " << printer.CauseCounts();
+    ending << "\n";
+  }
   ExitStatus() = errors.empty() ? kFindings : kError;
 
   if (o.registerCorrections && printer.Count() > 0) {
@@ -421,6 +476,10 @@ void AddReconcileCommand(CLI::App& app) {
   cmd->add_flag("--json", o->json,
                 "one JSON object per difference on standard output (the closing line goes to "
                 "standard error)");
+  cmd->add_flag("--explain", o->explain,
+                "name the cause of every differing row (moved, unposted or withdrawn document, "
+                "rounding, unexplained) from the documents under its keys: a cause column in the "
+                "table, a \"cause\" object in JSON, a count by cause at the end");
   cmd->add_option("--jobs", o->jobs,
                   "items compared at once, each on a connection of its own (default: the number of "
                   "cores, at most the ticked items); 1 runs them one after another. A run with "

@@ -41,12 +41,6 @@ bool IsCharacterType(int type) {
   return type == db::adVarChar || type == db::adChar;
 }
 
-bool IsRelevantColumn(int item, const std::string& storedNameUpper) {
-  if (item == 3) return storedNameUpper.find("ENTRUSTIN") == std::string::npos;
-  if (item == 4) return storedNameUpper.find("UNVOUCHER") == std::string::npos;
-  return true;
-}
-
 // Whether minuend - subtrahend rounds to 0 at two decimals (halves to even). Only a difference
 // near half a cent needs the decimal arithmetic; the binary difference decides every other case,
 // its error being far below the margin for amounts a ledger can hold to the cent.
@@ -107,6 +101,24 @@ __int128 PowerOfTen(int n) {
 }
 
 }  // namespace
+
+bool IsComparedColumn(int item, std::string_view storedNameUpper) {
+  if (item == 3) return storedNameUpper.find("ENTRUSTIN") == std::string_view::npos;
+  if (item == 4) return storedNameUpper.find("UNVOUCHER") == std::string_view::npos;
+  return true;
+}
+
+const char* RowSideName(RowSide side) {
+  switch (side) {
+    case RowSide::kRecomputedOnly:
+      return "recomputed_only";
+    case RowSide::kStoredOnly:
+      return "stored_only";
+    case RowSide::kBoth:
+      break;
+  }
+  return "both";
+}
 
 double ExactDifference(double minuend, double subtrahend) {
   DecimalValue a, b;
@@ -198,7 +210,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
   // Names do not change from row to row: the relevance test once per column.
   std::vector<bool> relevant(columns, true);
   for (std::size_t i = keys; i < columns; ++i) {
-    relevant[i] = IsRelevantColumn(item, db::UpperAscii(stoFields[i].Name()));
+    relevant[i] = IsComparedColumn(item, db::UpperAscii(stoFields[i].Name()));
   }
 
   // Only the current row of each side is held.
@@ -217,6 +229,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
 
     record.keyDescription.clear();
     record.condition.clear();
+    record.keys.clear();
     record.keyCount = static_cast<std::int16_t>(keyCount);
     std::string condition;
     bool conditionBuilt = false;
@@ -261,10 +274,14 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
 
       if (!conditionBuilt) {
         conditionBuilt = true;
+        record.side = mark == Mark::A   ? RowSide::kRecomputedOnly
+                      : mark == Mark::B ? RowSide::kStoredOnly
+                                        : RowSide::kBoth;
         for (std::size_t j = 0; j < keys; ++j) {
           const db::Field stoKey = stoFields[j];
           const db::Field keyField = mark == Mark::A ? recFields[j] : stoKey;
           const db::Value& value = mark == Mark::A ? recRow.at(j) : stoRow.at(j);
+          record.keys.push_back({db::UpperAscii(stoKey.Name()), value});
           if (writeReport) {
             std::string nameArgument = mark == Mark::A ? stoKey.Name() : std::string();
             record.keyDescription +=

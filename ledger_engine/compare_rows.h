@@ -40,6 +40,10 @@ using db::RoundHalfEven;
 // scales lie more than 20 decimal places apart or either is not finite.
 double ExactDifference(double minuend, double subtrahend);
 
+// Whether a value column counts in item `item`'s comparison: item 3 leaves out the stored columns
+// whose name holds "ENTRUSTIN", item 4 those holding "UNVOUCHER".
+bool IsComparedColumn(int item, std::string_view storedNameUpper);
+
 // A key description (caption=text CR LF per key column) on one line: its pieces joined by one
 // blank, without the trailing line end.
 std::string OneLineKeyDescription(std::string_view keyDescription);

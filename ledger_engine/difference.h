@@ -2,9 +2,53 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "db/value.h"
 
 namespace tallyvet {
+
+// Which results hold the differing row.
+enum class RowSide { kBoth, kRecomputedOnly, kStoredOnly };
+
+// "both", "recomputed_only", "stored_only".
+const char* RowSideName(RowSide side);
+
+// One key column of a ledger row: the ledger's (stored side's) column name, upper-cased, and the
+// value as the row holds it (a text stays text, an id stays a number).
+struct KeyValue {
+  std::string column;
+  db::Value value;
+};
+
+// Why a ledger row differs from its documents (see ledger_engine/causes.h), in the order the
+// causes are tested.
+enum class CauseKind { kMoved, kUnposted, kWithdrawn, kRounding, kUnexplained };
+
+// "moved", "unposted", "withdrawn", "rounding", "unexplained".
+const char* CauseKindName(CauseKind kind);
+
+// A document a cause names: an inventory document (lngActivityID), a voucher (lngVoucherID) or a
+// receivable/payable line, with the number and date users know it by.
+struct NamedDocument {
+  std::int64_t id = 0;
+  std::string no;
+  std::string date;
+  bool voucher = false;   // a voucher of item 6's stored side, not a document
+  std::int64_t line = 0;  // the one line that accounts for the difference; 0: the whole document
+  bool isVoid = false;    // the document is voided (withdrawn)
+  bool approved = true;   // the document is approved (withdrawn: false unless voided)
+};
+
+struct DifferenceCause {
+  CauseKind kind = CauseKind::kUnexplained;
+  std::vector<NamedDocument> documents;  // more than one: as many candidates fit equally
+  std::vector<KeyValue> otherKeys;       // moved: the keys of the row at the other end
+  int lines = 0;                         // rounding: the lines under the row's key
+  std::string text;                      // one sentence for the screens
+};
 
 struct DifferenceRecord {
   std::int16_t item = 0;
@@ -17,6 +61,10 @@ struct DifferenceRecord {
   double recomputedValue = 0;
   std::int16_t keyCount = 0;
   std::int16_t spare = 0;
+  std::vector<KeyValue> keys;  // the row's keys, as many as keyCount
+  RowSide side = RowSide::kBoth;
+  // Set when the run explains its differences (ExplainingSink); shared by the row's records.
+  std::shared_ptr<const DifferenceCause> cause;
 };
 
 // Receives every filled DifferenceRecord of a run (RecordDifference). `firstInRow` is true for the

@@ -41,6 +41,8 @@ bool DeliverItem(HostContext& ctx, ProgressScreen& screen, const ReportFile& rep
                  const std::vector<DifferenceSink*>& sinks, ItemResult& r) {
   report.WriteReportHeader(ctx);
   report.AppendReportText(r.reportSection);
+  // The columns as the item's run matched them, before any sink reads them at the item's end.
+  ctx.CheckItems.InsertColumns[CheckItemTable::Index(r.item)] = r.insertColumns;
   bool agreed = r.agreed;
   try {
     for (const std::string& notice : r.notices) {
@@ -70,7 +72,6 @@ bool DeliverItem(HostContext& ctx, ProgressScreen& screen, const ReportFile& rep
     }
   }
   report.WriteReportFooter();
-  ctx.CheckItems.InsertColumns[CheckItemTable::Index(r.item)] = r.insertColumns;
   return agreed;
 }
 

@@ -9,8 +9,8 @@
 #include <system_error>
 
 #include "db/value.h"
+#include "ledger_engine/causes.h"
 #include "ledger_engine/compare_rows.h"
-#include "reconcile_ui/difference_keys.h"
 #include "shell/progress_screen.h"
 
 namespace tallyvet {
@@ -178,6 +178,10 @@ svg.chart .axis { stroke: #7b8794; stroke-width: 1; }
 svg.chart text { font-family: inherit; font-size: 11px; fill: #52606d; }
 svg.chart text.value { fill: #1f2933; font-size: 11px; }
 .note { color: #7b8794; font-size: 12px; }
+table.causes { width: auto; }
+td.cause-moved b, td.cause-unposted b, td.cause-withdrawn b { color: #1d3557; }
+td.cause-rounding b { color: #2d6a4f; }
+td.cause-unexplained b { color: #b03a2e; }
 @media print { body { background: #ffffff; } .page { padding: 0; } }
 )";
 
@@ -216,13 +220,13 @@ void LoadPageAccount(HostContext& ctx, const DateRange& range, ReportPageData& d
   rs->Close();
 }
 
-std::string PeriodOfDifference(const CheckItemTable& items, const DifferenceRecord& record,
+std::string PeriodOfDifference(const DifferenceRecord& record,
                                const std::vector<PagePeriod>& periods) {
   std::string date;
   std::optional<std::int64_t> year;
   std::optional<std::int64_t> period;
-  for (const auto& [name, value] : DifferenceKeys(items, record)) {
-    if (name == "STRDATE") date = value.AsText();
+  for (const auto& [name, value] : record.keys) {
+    if (name == "STRDATE" && !value.IsNull()) date = value.AsText();
     if (name == "INTYEAR" && !value.IsNull()) year = value.AsInteger();
     if (name == "BYTPERIOD" && !value.IsNull()) period = value.AsInteger();
   }
@@ -253,7 +257,7 @@ std::string CentText(double amount) {
   return (rounded < 0 && grouped != "0.00" ? "-" : "") + grouped;
 }
 
-std::string BuildReportPage(const ReportPageData& data, const CheckItemTable& items) {
+std::string BuildReportPage(const ReportPageData& data) {
   const std::string account = data.owner + (data.accountName.empty() ? "" : " " + data.accountName);
   std::string html = "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\" />\n";
   html += "<title>" + Escape("对账报告 " + account) + "</title>\n<style>" + kStyle +
@@ -282,7 +286,7 @@ std::string BuildReportPage(const ReportPageData& data, const CheckItemTable& it
   for (const PageItem& item : data.items) {
     std::vector<std::string> touched;  // the periods with differences, in range order
     for (const DifferenceRecord& r : item.differences) {
-      const std::string period = PeriodOfDifference(items, r, data.periods);
+      const std::string period = PeriodOfDifference(r, data.periods);
       if (std::find(touched.begin(), touched.end(), period) == touched.end()) {
         touched.push_back(period);
       }
@@ -320,7 +324,7 @@ std::string BuildReportPage(const ReportPageData& data, const CheckItemTable& it
     std::map<std::string, PeriodBar> bars;
     std::vector<std::string> periodOf;
     for (const DifferenceRecord& r : item.differences) {
-      periodOf.push_back(PeriodOfDifference(items, r, data.periods));
+      periodOf.push_back(PeriodOfDifference(r, data.periods));
       if (std::find(slots.begin(), slots.end(), periodOf.back()) == slots.end()) {
         slots.push_back(periodOf.back());
       }
@@ -330,15 +334,42 @@ std::string BuildReportPage(const ReportPageData& data, const CheckItemTable& it
     }
     html += "<h3>各期间差异笔数</h3>\n" + Chart(item.item, slots, bars);
 
+    // Causes, when the run looked for them: counted by differing row, each row's in its line.
+    const bool explained = item.differences.front().cause != nullptr;
+    if (explained) {
+      std::map<CauseKind, int> byKind;
+      const DifferenceCause* previous = nullptr;
+      for (const DifferenceRecord& r : item.differences) {
+        if (r.cause.get() != previous && r.cause) ++byKind[r.cause->kind];
+        previous = r.cause.get();
+      }
+      html +=
+          "<h3>差异原因</h3>\n<table class=\"causes\">\n<thead><tr><th>原因</th>"
+          "<th class=\"num\">行数</th></tr></thead>\n<tbody>\n";
+      for (const auto& [kind, count] : byKind) {
+        html += "<tr><td class=\"cause-" + std::string(CauseKindName(kind)) + "\">" +
+                Escape(CauseKindCaption(kind)) + "</td><td class=\"num\">" + std::to_string(count) +
+                "</td></tr>\n";
+      }
+      html += "</tbody>\n</table>\n";
+    }
     html +=
         "<h3>差额明细</h3>\n<table class=\"differences\">\n<thead><tr><th>期间</th>"
         "<th>明细项目</th><th>数据项目</th><th class=\"num\">汇总数</th>"
-        "<th class=\"num\">明细数</th><th class=\"num\">差额</th></tr></thead>\n<tbody>\n";
+        "<th class=\"num\">明细数</th><th class=\"num\">差额</th>" +
+        std::string(explained ? "<th>原因</th>" : "") + "</tr></thead>\n<tbody>\n";
     for (std::size_t i = 0; i < item.differences.size(); ++i) {
       const DifferenceRecord& r = item.differences[i];
       html += "<tr><td>" + Escape(periodOf[i]) + "</td><td>" + KeyLines(r.keyDescription) +
               "</td><td>" + Escape(r.columnCaption) + "</td>" + AmountCell(r.storedValue) +
-              AmountCell(r.recomputedValue) + AmountCell(Difference(r)) + "</tr>\n";
+              AmountCell(r.recomputedValue) + AmountCell(Difference(r));
+      if (explained && r.cause) {
+        html += "<td class=\"cause-" + std::string(CauseKindName(r.cause->kind)) + "\"><b>" +
+                Escape(CauseKindCaption(r.cause->kind)) + "</b> " + Escape(r.cause->text) + "</td>";
+      } else if (explained) {
+        html += "<td></td>";
+      }
+      html += "</tr>\n";
     }
     html += "</tbody>\n</table>\n";
 

@@ -55,14 +55,16 @@ void LoadPageAccount(HostContext& ctx, const DateRange& range, ReportPageData& d
 // The period a difference belongs to: the one whose dates hold the key STRDATE, "期初" for a date
 // before the first period (or a blank date), the INTYEAR and BYTPERIOD keys when there is no date;
 // "其他" when none of these tells.
-std::string PeriodOfDifference(const CheckItemTable& items, const DifferenceRecord& record,
+std::string PeriodOfDifference(const DifferenceRecord& record,
                                const std::vector<PagePeriod>& periods);
 
 // "1,234.57": rounded to the cent (halves to even), grouped by thousands; never "-0.00".
 std::string CentText(double amount);
 
-// The page. `items` gives the ledger names of the keys (to find each difference's period).
-std::string BuildReportPage(const ReportPageData& data, const CheckItemTable& items);
+// The page: the account and range, an overview of the items, and for each item with differences
+// a chart by period, the differences (with their causes when the run explained them, and a count
+// by cause) and a summary by column.
+std::string BuildReportPage(const ReportPageData& data);
 
 // Writes `page` to `file` (UTF-8), replacing it. Throws std::system_error naming the file.
 void WriteReportPage(const std::filesystem::path& file, const std::string& page);

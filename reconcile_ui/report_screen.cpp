@@ -6,6 +6,7 @@
 #include "db/value.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/compare_rows.h"
+#include "ledger_engine/document_lines.h"
 #include "shell/progress_screen.h"
 
 namespace tallyvet {
@@ -17,34 +18,6 @@ constexpr std::array<std::string_view, 5> kButtonCaptions = {"重新登记汇总
 
 double NumberIn(const std::string& text) {
   return db::Value(text).AsDouble();
-}
-
-// The condition with every empty text literal ('') written as one blank (' '), the way the
-// ledger stores an empty text. A doubled quote inside a literal is an escaped quote and stays.
-std::string EmptyLiteralsAsBlank(std::string_view condition) {
-  std::string out;
-  std::size_t i = 0;
-  while (i < condition.size()) {
-    if (condition[i] != '\'') {
-      out += condition[i++];
-      continue;
-    }
-    std::size_t end = i + 1;  // one past the literal's closing quote
-    while (end < condition.size()) {
-      if (condition[end] == '\'' && end + 1 < condition.size() && condition[end + 1] == '\'') {
-        end += 2;
-      } else if (condition[end] == '\'') {
-        ++end;
-        break;
-      } else {
-        ++end;
-      }
-    }
-    const std::string_view literal = condition.substr(i, end - i);
-    out += literal == "''" ? std::string_view("' '") : literal;
-    i = end;
-  }
-  return out;
 }
 
 std::string_view DetailSelectPrefix(int item) {
@@ -62,33 +35,7 @@ std::string_view DetailSelectPrefix(int item) {
 }  // namespace
 
 std::string DocumentDetailSql(std::string_view selectSql, int item, std::string_view condition) {
-  std::string body;
-  std::string joiner = " AND ";
-  std::string tail;
-  const auto groupBy = selectSql.find("GROUP BY");
-  if (groupBy != std::string_view::npos) {
-    body = selectSql.substr(0, groupBy);
-  } else {
-    // No grouping: every document line of the whole statement, narrowed to the row's keys.
-    const auto orderBy = selectSql.find("ORDER BY");
-    body = selectSql.substr(0, orderBy);
-    if (orderBy != std::string_view::npos) {
-      tail = " " + std::string(selectSql.substr(orderBy));
-      body = TrimBlanks(body);
-    }
-    if (body.find("WHERE") == std::string::npos) joiner = " WHERE ";
-  }
-  std::string where = EmptyLiteralsAsBlank(condition);
-  if (item == 5) {
-    // Item 5's SELECT names its organisation a second time as LNGSOURCEORGANIZATIONID; a WHERE
-    // cannot see that alias (Oracle and PostgreSQL refuse it, only SQLite looks it up), so the
-    // documents are found by the column behind it.
-    where = " " + where;
-    where = ReplaceAll(where, " LNGSOURCEORGANIZATIONID=", " LNGORGANIZATIONID=");
-    where.erase(0, 1);
-  }
-  std::string sql = ReplaceAll(body, "SUM(", "(") + joiner + where + tail;
-  return ReplaceAll(sql, "SELECT", DetailSelectPrefix(item));
+  return DocumentLinesStatement(selectSql, item, condition, DetailSelectPrefix(item));
 }
 
 ReportScreen::ReportScreen(HostContext& ctx, MessageBox& messages,
@@ -160,7 +107,7 @@ void ReportScreen::SetPage(ReportPageData page) {
 std::filesystem::path ReportScreen::ShowReportPage() {
   if (!page_) throw std::logic_error("the report screen has no page yet");
   const std::filesystem::path file = reportFolder_ / "Compare.html";
-  WriteReportPage(file, BuildReportPage(*page_, ctx_.CheckItems));
+  WriteReportPage(file, BuildReportPage(*page_));
   if (hooks_.openPage) hooks_.openPage(file);
   return file;
 }

@@ -111,6 +111,14 @@ TEST_F(CompareRowsTest, RowsOnOneSideCountTheirNonZeroValuesAndAreDescribedOnceP
   EXPECT_EQ(b.columnCaption, "销售金额");
   EXPECT_EQ(std::pair(b.storedValue, b.recomputedValue), std::pair(7.5, 0.0));
   EXPECT_EQ(sink_.firstInRow, (std::vector<bool>{true, false, false, true}));
+  // Keys as typed data, named as the ledger names them, from the side that holds the row.
+  EXPECT_EQ(a.side, RowSide::kRecomputedOnly);
+  EXPECT_EQ(b.side, RowSide::kStoredOnly);
+  ASSERT_EQ(b.keys.size(), 2u);
+  EXPECT_EQ(b.keys[0].column + " " + b.keys[1].column, "LNGITEMID STRDATE");
+  EXPECT_TRUE(b.keys[0].value.IsInteger() && b.keys[1].value.IsText());
+  EXPECT_EQ(b.keys[0].value.AsInteger(), 16);
+  EXPECT_EQ(b.keys[1].value.Text(), "2005-01-04");
   EXPECT_EQ(screen_.list, std::vector<std::string>{"    检查并更新4笔差异!"});
   EXPECT_EQ(count_, 101);
   EXPECT_EQ(screen_.progress, (std::vector<double>{100, 2.0 / 101 * 100}));
@@ -118,6 +126,7 @@ TEST_F(CompareRowsTest, RowsOnOneSideCountTheirNonZeroValuesAndAreDescribedOnceP
   Clear();
   Run({L(0, "2005-01-03", 2.0, 0.0)}, Side(false, {}), 5);
   EXPECT_EQ(sink_.records.at(0).condition, "STRDATE='2005-01-03'");
+  EXPECT_EQ(sink_.records.at(0).keys.size(), 2u);  // the record keeps the key the condition drops
 }
 
 TEST_F(CompareRowsTest, HalfCentsHalveToEvenNullsNeverCountAndItemsThreeAndFourSkipColumns) {

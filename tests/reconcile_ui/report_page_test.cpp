@@ -44,27 +44,27 @@ TEST(ReportPage, ADifferenceBelongsToThePeriodOfItsDate) {
   const std::vector<PagePeriod> periods = {{"期初", " ", ""},
                                            {"2025.01", "2025-01-01", "2025-01-31"},
                                            {"2025.02", "2025-02-01", "2025-02-28"}};
-  const CheckItemTable items;  // no ledger names: the condition's own serve
-  struct Case {
-    std::string condition;
-    std::int16_t keyCount;
-    const char* period;
+  using K = std::vector<KeyValue>;
+  const db::Value item(std::int64_t{24});
+  const std::pair<K, const char*> cases[] = {
+      {{{"STRDATE", db::Value("2025-01-31")}, {"LNGITEMID", item}}, "2025.01"},
+      {{{"LNGITEMID", item}, {"STRDATE", db::Value("2025-02-01")}}, "2025.02"},
+      {{{"STRDATE", db::Value("2024-12-31")}, {"LNGITEMID", item}}, "期初"},
+      {{{"STRDATE", db::Value(" ")}, {"LNGITEMID", item}}, "期初"},
+      {{{"STRDATE", db::Value("2025-03-01")}, {"LNGITEMID", item}}, "其他"},
+      {{{"INTYEAR", db::Value(std::int64_t{2025})},
+        {"BYTPERIOD", db::Value(std::int64_t{2})},
+        {"LNGACCOUNTID", db::Value(std::int64_t{3})}},
+       "2025.02"},
+      {{{"LNGACCOUNTID", db::Value(std::int64_t{3})}}, "其他"},
+      {{{"STRDATE", db::Value()}, {"LNGITEMID", item}}, "其他"},
   };
-  const Case cases[] = {
-      {"STRDATE='2025-01-31' AND LNGITEMID=24", 2, "2025.01"},
-      {"LNGITEMID=24 AND STRDATE='2025-02-01'", 2, "2025.02"},
-      {"STRDATE='2024-12-31' AND LNGITEMID=24", 2, "期初"},
-      {"STRDATE=' ' AND LNGITEMID=24", 2, "期初"},
-      {"STRDATE='2025-03-01' AND LNGITEMID=24", 2, "其他"},
-      {"INTYEAR=2025 AND BYTPERIOD=2 AND LNGACCOUNTID=3", 3, "2025.02"},
-      {"LNGACCOUNTID=3", 1, "其他"},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [keys, period] : cases) {
     DifferenceRecord record;
     record.item = 1;
-    record.condition = c.condition;
-    record.keyCount = c.keyCount;
-    EXPECT_EQ(PeriodOfDifference(items, record, periods), c.period) << c.condition;
+    record.keys = keys;
+    record.keyCount = static_cast<std::int16_t>(keys.size());
+    EXPECT_EQ(PeriodOfDifference(record, periods), period) << keys.front().column;
   }
 }
 

@@ -64,8 +64,19 @@ TEST(ReportScreenSink, DetailRowsThenOneSummaryRowPerColumnWithItemNegated) {
   ReportScreenSink sink(r.screen);
   auto record = [&](std::int16_t index, const char* name, const char* caption, double stored,
                     double recomputed) {  // item 2, three key columns
-    sink.RecordDifference({2, index, "STRDATE='2005-03-04'", "日期=2005-03-04\r\n", name, caption,
-                           stored, recomputed, 3, 0},
+    sink.RecordDifference({2,
+                           index,
+                           "STRDATE='2005-03-04'",
+                           "日期=2005-03-04\r\n",
+                           name,
+                           caption,
+                           stored,
+                           recomputed,
+                           3,
+                           0,
+                           {},
+                           RowSide::kBoth,
+                           nullptr},
                           true);
   };
   record(5, "DBLSALEAMOUNT", "销售金额", 100.125, 100);
