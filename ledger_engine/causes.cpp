@@ -372,6 +372,22 @@ ContributionSql ContributionStatement(const CheckItemTable& items, int item,
   return out;
 }
 
+std::string NamedDocumentLinesStatement(const CheckItemTable& items, int item,
+                                        std::string_view condition,
+                                        const std::vector<std::int64_t>& ids,
+                                        std::string_view selectPrefix) {
+  std::string select = db::UpperAscii(items.SelectSql[CheckItemTable::Index(item)]);
+  std::string column, wanted;
+  LiftTest(select, "BLNISVOID", column, wanted);
+  LiftTest(select, "BYTSTATUS", column, wanted);
+  std::string in;
+  for (const std::int64_t id : ids) in += (in.empty() ? "" : ",") + std::to_string(id);
+  return DocumentLinesStatement(
+      select, item,
+      std::string(condition) + " AND " + DocumentColumnsOf(item).id + " IN (" + in + ")",
+      selectPrefix);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The sink
 

@@ -82,6 +82,14 @@ ContributionSql ContributionStatement(const CheckItemTable& items, int item,
                                       std::string_view condition, const std::string& startDate,
                                       const std::string& endDate);
 
+// The lines under one row of the named documents (ids as the cause names them), the validity
+// tests lifted so that a voided or unapproved document shows: for the document list, with its
+// `selectPrefix` (as DocumentLinesStatement).
+std::string NamedDocumentLinesStatement(const CheckItemTable& items, int item,
+                                        std::string_view condition,
+                                        const std::vector<std::int64_t>& ids,
+                                        std::string_view selectPrefix);
+
 // Buffers the differences of each item, gives each differing row its cause when the item ends
 // (statements on ctx's connection, which the item's comparison no longer uses by then), then
 // hands the records, cause attached, and the item's end to `next`, in the order they came.

@@ -1,5 +1,7 @@
 #include "reconcile_ui/compare_screen.h"
 
+#include "ledger_engine/causes.h"
+
 #include <exception>
 
 namespace tallyvet {
@@ -107,6 +109,8 @@ bool CompareScreen::RunSelectedItems() {
     for (std::size_t i = 0; i < chk_.size(); ++i) ticked[i] = chk_[i].value != 0;
     ReportScreenSink toReport(*reportScreen_);
     ReportPageSink toPage(ticked);
+    // The report screen shows the cause of every difference: the run looks for them.
+    ExplainingSink explaining(ctx_, range.startDate, range.endDate, {&toReport, &toPage});
     ItemHooks colours{[this](int index) {
                         chk_[static_cast<std::size_t>(index)].foreColor = 255;
                         Refresh();
@@ -116,7 +120,7 @@ bool CompareScreen::RunSelectedItems() {
                         Refresh();
                       }};
     const bool differences =
-        RunItems(ctx_, *this, report_, ticked, range, {&toReport, &toPage}, colours, &lastErrors_);
+        RunItems(ctx_, *this, report_, ticked, range, {&explaining}, colours, &lastErrors_);
     ReportPageData page;
     page.startPeriod = cbo_[0].Text();
     page.endPeriod = cbo_[1].Text();

@@ -1,13 +1,20 @@
 #include "reconcile_ui/detail_list_screen.h"
 
+#include <algorithm>
 #include <memory>
+
+#include "db/text.h"
 
 namespace tallyvet {
 
 void DetailListScreen::LoadData(const std::string& strSql, int col) {
   rowCounter_ = 0;
+  AppendData(strSql, col);
+}
+
+void DetailListScreen::AppendData(const std::string& sql, int col) {
   db::Connection& conn = ctx_.conn();
-  std::unique_ptr<db::Recordset> rs = conn.OpenResultset(strSql, 3);
+  std::unique_ptr<db::Recordset> rs = conn.OpenResultset(sql, 3);
   const db::FieldList& fields = rs->Fields();
   while (!rs->Eof()) {
     ++rowCounter_;
@@ -21,6 +28,16 @@ void DetailListScreen::LoadData(const std::string& strSql, int col) {
     rs->MoveNext();
   }
   rs->Close();
+}
+
+void DetailListScreen::MarkDocuments(const std::vector<std::string>& numbers) {
+  marked_.assign(static_cast<std::size_t>(grdList_.Rows()), false);
+  for (int row = 1; row <= rowCounter_ && row < grdList_.Rows(); ++row) {
+    const std::string no = db::TrimBlanks(grdList_.Text(row, 2));
+    marked_[static_cast<std::size_t>(row)] =
+        std::any_of(numbers.begin(), numbers.end(),
+                    [&](const std::string& n) { return db::TrimBlanks(n) == no; });
+  }
 }
 
 }  // namespace tallyvet

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "reconcile_ui/grid.h"
 #include "shell/host_context.h"
@@ -32,6 +33,14 @@ class DetailListScreen {
   // Throws: db::Error when the statement or a fetch fails, DictionaryError from GetFieldText;
   // rows written before the failure stay.
   void LoadData(const std::string& strSql, int col);
+  // As LoadData, the rows going on after the last one written.
+  void AppendData(const std::string& sql, int col);
+  // Marks the rows whose document number (column 2, blanks trimmed) is one of `numbers`: the
+  // documents a difference's cause names.
+  void MarkDocuments(const std::vector<std::string>& numbers);
+  bool RowMarked(int row) const {
+    return row >= 0 && static_cast<std::size_t>(row) < marked_.size() && marked_[row];
+  }
 
   const Grid& grdList() const { return grdList_; }
   // The last row written by LoadData (0 before any row).
@@ -41,6 +50,7 @@ class DetailListScreen {
   HostContext& ctx_;
   Grid grdList_{kGridFormat};
   std::int32_t rowCounter_ = 0;
+  std::vector<bool> marked_;
 };
 
 }  // namespace tallyvet

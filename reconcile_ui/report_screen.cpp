@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "db/value.h"
+#include "ledger_engine/causes.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/document_lines.h"
@@ -66,6 +67,7 @@ void ReportScreen::WriteReport(const std::string& strKeyDesc, const std::string&
   const bool summary = tbl <= 0;
   Grid& grid = summary ? grdTotal_ : grdDiff_;
   std::int32_t& counter = summary ? summaryRowCounter_ : detailRowCounter_;
+  lastDetailRow_ = 0;
   if (!summary && grdDiff_.Rows() >= maxDetailRows_) return;
   if (grid.Rows() - 1 < counter) grid.SetRows(grid.Rows() + 1);
   const int row = counter;
@@ -80,6 +82,26 @@ void ReportScreen::WriteReport(const std::string& strKeyDesc, const std::string&
   grid.SetText(row, 8, db::RoundedText(dblTotalAmount - dblListAmount));
   grid.SetRowHeight(row, grid.RowHeight(0) * rows);
   ++counter;
+  if (!summary) {
+    lastDetailRow_ = row;
+    causes_.erase(row);  // a row written again belongs to a new run
+  }
+}
+
+void ReportScreen::WriteCause(std::shared_ptr<const DifferenceCause> cause) {
+  if (lastDetailRow_ > 0 && cause) causes_[lastDetailRow_] = std::move(cause);
+}
+
+const DifferenceCause* ReportScreen::SelectedCause() const {
+  if (grdDiff_.Row < 1 || grdDiff_.Row >= grdDiff_.Rows()) return nullptr;
+  const auto found = causes_.find(grdDiff_.Row);
+  return found == causes_.end() ? nullptr : found->second.get();
+}
+
+std::string ReportScreen::lblCause() const {
+  const DifferenceCause* cause = SelectedCause();
+  if (cause == nullptr) return {};
+  return std::string("原因：") + CauseKindCaption(cause->kind) + "。" + cause->text;
 }
 
 void ReportScreen::Option1Click(int index) {
@@ -246,8 +268,23 @@ void ReportScreen::ShowDocumentDetail() {
   const auto item = static_cast<int>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
   const std::string sql = DocumentDetailSql(ctx_.CheckItems.SelectSql[CheckItemTable::Index(item)],
                                             item, grdDiff_.Text(row, 2));
+  const int col = static_cast<int>(db::Value(grdDiff_.Text(row, 1)).AsInteger()) + 3;
   detail_ = std::make_unique<DetailListScreen>(ctx_);
-  detail_->LoadData(sql, static_cast<int>(db::Value(grdDiff_.Text(row, 1)).AsInteger()) + 3);
+  detail_->LoadData(sql, col);
+  if (const DifferenceCause* cause = SelectedCause(); cause && !cause->documents.empty()) {
+    std::vector<std::string> numbers;
+    std::vector<std::int64_t> withdrawn;
+    for (const NamedDocument& d : cause->documents) {
+      numbers.push_back(d.no);
+      if (cause->kind == CauseKind::kWithdrawn && !d.voucher) withdrawn.push_back(d.id);
+    }
+    if (!withdrawn.empty()) {
+      detail_->AppendData(NamedDocumentLinesStatement(ctx_.CheckItems, item, grdDiff_.Text(row, 2),
+                                                      withdrawn, DetailSelectPrefix(item)),
+                          col);
+    }
+    detail_->MarkDocuments(numbers);
+  }
   if (hooks_.showDetailList) hooks_.showDetailList(*detail_);
 }
 
@@ -255,6 +292,7 @@ void ReportScreenSink::RecordDifference(const DifferenceRecord& record, bool /*f
   screen_.WriteReport(record.keyDescription, record.columnCaption, record.storedValue,
                       record.recomputedValue, record.item, record.keyCount, record.columnIndex,
                       record.condition, record.columnName);
+  screen_.WriteCause(record.cause);
   Sum& sum = sums_[record.item][record.columnIndex];
   sum.name = record.columnName;
   sum.caption = record.columnCaption;

@@ -104,6 +104,13 @@ class ReportScreen {
                    double dblTotalAmount, double dblListAmount, int tbl, int rows, int col,
                    const std::string& condition, const std::string& strFieldName);
 
+  // The cause of the detail row the last WriteReport wrote (none when it wrote no detail row).
+  void WriteCause(std::shared_ptr<const DifferenceCause> cause);
+  // The cause of the selected detail row, or null.
+  const DifferenceCause* SelectedCause() const;
+  // lblCause: "原因：" + the selected row's cause kind and sentence; empty without one.
+  std::string lblCause() const;
+
   // The run's report page, for "查看图表报告".
   void SetPage(ReportPageData page);
   // ShowReportPage (button 4): writes the page to Compare.html in the report folder and hands the
@@ -134,7 +141,9 @@ class ReportScreen {
   // The statements registering would run for every row marked "√", in row order, with the row
   // number; nothing is run.
   std::vector<std::pair<int, CorrectionStatements>> PlannedCorrections() const;
-  // ShowDocumentDetail (button 1). Throws db::Error / DictionaryError from LoadData.
+  // ShowDocumentDetail (button 1). Throws db::Error / DictionaryError from LoadData. When the row
+  // has a cause naming documents, they are marked in the list; a withdrawn document, which the
+  // ledger's statement no longer selects, is listed after the others.
   void ShowDocumentDetail();
 
   Grid& grdDiff() { return grdDiff_; }
@@ -169,6 +178,8 @@ class ReportScreen {
   std::int32_t summaryRowCounter_ = 1;
   std::unique_ptr<DetailListScreen> detail_;
   RegistrationSummary lastRegistration_;
+  int lastDetailRow_ = 0;
+  std::map<int, std::shared_ptr<const DifferenceCause>> causes_;  // by detail row
 };
 
 // The hand-over from a comparison run to the report screen: every difference becomes a detail

@@ -18,7 +18,8 @@ constexpr int kClientWidth = 10155;
 qt::GridSource SourceOf(const CheckActivityScreen& screen) {
   const CheckGrid& grid = screen.MSFlexGrid1();
   return qt::GridSource{
-      [&grid] { return grid.Rows(); }, [] { return kGridColumns; },
+      [&grid] { return grid.Rows(); },
+      [] { return kGridColumns; },
       [&grid](int row, int col) -> const std::string& {
         return grid.cells.at(static_cast<std::size_t>(row)).at(static_cast<std::size_t>(col));
       },
@@ -26,7 +27,8 @@ qt::GridSource SourceOf(const CheckActivityScreen& screen) {
       [&grid](int row) {
         return qt::GridRowPixels(grid.rowHeights.at(static_cast<std::size_t>(row)),
                                  kHeaderRowHeight);
-      }};
+      },
+      {}};
 }
 
 // A label that grows with its text from its designed top-left corner.

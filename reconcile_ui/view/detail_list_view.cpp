@@ -21,16 +21,21 @@ int FormatColumnPixels(int cells) {
 
 qt::GridSource GridSourceOf(const Grid& grid) {
   return qt::GridSource{
-      [&grid] { return grid.Rows(); }, [&grid] { return grid.Cols(); },
+      [&grid] { return grid.Rows(); },
+      [&grid] { return grid.Cols(); },
       [&grid](int row, int col) -> const std::string& { return grid.Text(row, col); },
       [&grid](int col) { return FormatColumnPixels(grid.ColWidth(col)); },
-      [&grid](int row) { return qt::GridRowPixels(grid.RowHeight(row), Grid::kHeaderRowHeight); }};
+      [&grid](int row) { return qt::GridRowPixels(grid.RowHeight(row), Grid::kHeaderRowHeight); },
+      {}};
 }
 
 DetailListView::DetailListView(const DetailListScreen& screen, QWidget* owner) {
   dialog_ = qt::MakeDialog(DetailListScreen::kCaption, 6120, 4680, owner);
   dialog_->setObjectName(QStringLiteral("frmDetailList"));
-  grid_ = std::make_unique<qt::GridTable>(*dialog_, GridSourceOf(screen.grdList()));
+  qt::GridSource source = GridSourceOf(screen.grdList());
+  // The documents the difference's cause names stand out.
+  source.marked = [&screen](int row) { return screen.RowMarked(row); };
+  grid_ = std::make_unique<qt::GridTable>(*dialog_, std::move(source));
   grid_->View().setObjectName(QStringLiteral("grdList"));
   qt::Place(grid_->View(), 120, 120, 5880, 3900);
   cmdClose_ = new QPushButton(qt::ToQt(DetailListScreen::kCloseCaption), dialog_.get());

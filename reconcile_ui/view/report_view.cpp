@@ -66,8 +66,14 @@ ReportView::ReportView(ReportScreen& screen, MessageBox& messages, qt::ModalDisp
   grdDiff().setObjectName(QStringLiteral("grdDiff"));
   grdTotal().setObjectName(QStringLiteral("grdTotal"));
   for (qt::GridTable* grid : {diff_.get(), total_.get()}) {
-    qt::Place(grid->View(), 120, 720, 11160, 5700);
+    qt::Place(grid->View(), 120, 720, 11160, 5280);
   }
+  // The selected difference's cause, under the grid.
+  lblCause_ = new QLabel(&d);
+  qt::Place(*lblCause_, 120, 6060, 11160, 480);
+  lblCause_->setTextFormat(Qt::PlainText);
+  lblCause_->setWordWrap(true);
+  lblCause_->setObjectName(QStringLiteral("lblCause"));
 
   std::vector<QAbstractButton*> buttons;
   for (std::size_t i = 0; i < cmdRpt_.size(); ++i) {
@@ -147,6 +153,7 @@ void ReportView::Sync() {
   }
   lblUser_->setText(qt::ToQt(screen_.lblUser()));
   lblDate_->setText(qt::ToQt(screen_.lblDate()));
+  lblCause_->setText(qt::ToQt(screen_.lblCause()));
   pump_.Pump();
 }
 

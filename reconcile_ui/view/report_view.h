@@ -46,6 +46,7 @@ class ReportView {
   QPushButton& cmdRpt(int index) { return *cmdRpt_.at(static_cast<std::size_t>(index)); }
   QLabel& lblUser() { return *lblUser_; }
   QLabel& lblDate() { return *lblDate_; }
+  QLabel& lblCause() { return *lblCause_; }
 
   // Shows the screen's state: grids, selection, buttons, options, labels.
   void Sync();
@@ -62,6 +63,7 @@ class ReportView {
   std::array<QPushButton*, 5> cmdRpt_{};
   QLabel* lblUser_ = nullptr;
   QLabel* lblDate_ = nullptr;
+  QLabel* lblCause_ = nullptr;
   int shownRow_ = 0;
   int shownTopRow_ = 0;
   bool closing_ = false;

@@ -1,5 +1,6 @@
 #include "shell/qt/grid_model.h"
 
+#include <QColor>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QTableView>
@@ -29,6 +30,9 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::TextAlignmentRole) {
     return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+  }
+  if (role == Qt::BackgroundRole && source_.marked && source_.marked(index.row() + 1)) {
+    return QColor(255, 236, 179);
   }
   return {};
 }

@@ -25,6 +25,7 @@ struct GridSource {
   std::function<const std::string&(int row, int col)> text;
   std::function<int(int col)> colWidthPx;   // 0 hides the column
   std::function<int(int row)> rowHeightPx;  // row 0 is the header row
+  std::function<bool(int row)> marked;      // rows to stand out; none when empty
 };
 
 class GridModel final : public QAbstractTableModel {

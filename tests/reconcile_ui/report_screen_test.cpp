@@ -102,6 +102,29 @@ TEST(ReportScreenWriteReport, DetailGridStopsAt35000RowsSummaryHasNoLimit) {
   }
   EXPECT_EQ(r.screen.grdDiff().Rows(), 35000);  // 34999 rows and the header
   EXPECT_EQ(r.screen.grdTotal().Rows(), 35006);
+  // A cause given after a dropped row lands nowhere, not on the last row that stood.
+  r.screen.WriteCause(std::make_shared<DifferenceCause>());
+  r.screen.grdDiff().Row = 34999;
+  EXPECT_EQ(r.screen.SelectedCause(), nullptr);
+}
+
+// The selected row's cause under the grid, gone with the row when the grid is emptied.
+TEST(ReportScreenCause, FollowsTheSelectedRowAndGoesWithARunsRow) {
+  Report r;
+  r.StockDifference("2005-01-03", 1, 10, 0);
+  auto moved = std::make_shared<DifferenceCause>();
+  moved->kind = CauseKind::kMoved;
+  moved->text = "单据RK0001已从本行移到日期=2005-01-09，账中仍记在本行。";
+  r.screen.WriteCause(moved);
+  r.StockDifference("2005-01-04", 1, 10, 0);
+  EXPECT_EQ(r.screen.lblCause(), "");  // nothing selected
+  r.screen.GrdDiffClick(1, 4);
+  EXPECT_EQ(r.screen.lblCause(), "原因：单据移动。" + moved->text);
+  r.screen.GrdDiffClick(2, 4);
+  EXPECT_EQ(r.screen.lblCause(), "");
+  r.screen.grdDiff().SetRows(1);  // the launcher empties the grid for its next run
+  r.screen.grdDiff().Row = 1;
+  EXPECT_EQ(r.screen.SelectedCause(), nullptr);
 }
 
 TEST(ReportScreenMarks, ColumnNineOfMarkableRowsSelectAllSummaryViewAndNothingMarked) {

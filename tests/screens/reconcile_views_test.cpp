@@ -150,6 +150,8 @@ TEST_F(ReconcileScreens, FaultedRunEndsOnTheReportScreenWithMarksDetailRegistrat
   for (const auto& fault : sample.manifest["ledger_faults"]) planted += fault["findings"].size();
   double listed = 0;  // the documents' sum in the detail list
   int listedRows = 0;
+  std::string cause;   // the selected row's cause, as the report screen shows it
+  int markedRows = 0;  // documents the cause names, marked in the detail list
   display
       .Then("FrmCompare",
             [&](QDialog& d) {
@@ -203,6 +205,7 @@ TEST_F(ReconcileScreens, FaultedRunEndsOnTheReportScreenWithMarksDetailRegistrat
               const int row = RowWhere(
                   diff, [&](int r) { return ItemOf(diff, r) <= 3 && diff.Cell(r, 7) != "0"; });
               diff.Click(row, 4);
+              cause = s.Text("lblCause");
               Screenshot(d, "frmReport");
               s.Rpt(1).click();
               EXPECT_NEAR(listed, db::Value(diff.Cell(row, 7)).AsDouble(), 0.005)
@@ -242,11 +245,21 @@ TEST_F(ReconcileScreens, FaultedRunEndsOnTheReportScreenWithMarksDetailRegistrat
           EXPECT_NE(list.Cell(row, 1).find_first_not_of("0123456789"), std::string::npos)
               << "the document type by its name";
           listed += db::Value(list.Cell(row, 3)).AsDouble();
+          const QModelIndex cell = list.view.model()->index(row - 1, 0);
+          if (list.view.model()->data(cell, Qt::BackgroundRole).isValid()) ++markedRows;
         }
         Control<QPushButton>(d, "cmdClose").click();
       });
   Run(sample);
   EXPECT_GT(listedRows, 0);
+  // A planted fault is either a document the ledger lacks (the list marks it) or a hand edit.
+  EXPECT_EQ(cause.rfind("原因：", 0), 0u) << cause;
+  if (cause.find("单据未记账") != std::string::npos) {
+    EXPECT_GT(markedRows, 0) << cause;
+  } else {
+    EXPECT_NE(cause.find("原因不明"), std::string::npos) << cause;
+    EXPECT_EQ(markedRows, 0);
+  }
 
   // "查看对账报告" shows the GBK report read-only, its Chinese text and line ends as written.
   auto viewer = notepad::OpenTextViewer(sample.dir / "Compare.txt");
