@@ -157,15 +157,12 @@ std::string DocumentsText(const std::vector<NamedDocument>& documents) {
   return text;
 }
 
-std::string CauseText(const DifferenceCause& c, bool documentHere,
-                      const std::function<std::string(const std::string&)>& caption) {
+std::string CauseText(const DifferenceCause& c, bool documentHere, const std::string& other) {
   const std::string documents = DocumentsText(c.documents);
   switch (c.kind) {
     case CauseKind::kMoved:
-      return documentHere ? documents + "现在本行，账中仍记在" + KeyText(c.otherKeys, caption) +
-                                "，移动后账未随之调整。"
-                          : documents + "已从本行移到" + KeyText(c.otherKeys, caption) +
-                                "，账中仍记在本行。";
+      return documentHere ? documents + "现在本行，账中仍记在" + other + "，移动后账未随之调整。"
+                          : documents + "已从本行移到" + other + "，账中仍记在本行。";
     case CauseKind::kUnposted:
       return documents + "未登入账中（记账后录入或修改）。";
     case CauseKind::kWithdrawn:
@@ -219,7 +216,9 @@ std::vector<DifferenceCause> AssignCauses(
             c.kind = CauseKind::kMoved;
             c.documents = documents;
             c.otherKeys = rows[other].keys;
-            c.text = CauseText(c, here, caption);
+            c.text = CauseText(c, here,
+                               rows[other].description.empty() ? KeyText(c.otherKeys, caption)
+                                                               : rows[other].description);
             assigned[self] = true;
           }
         }
@@ -253,7 +252,7 @@ std::vector<DifferenceCause> AssignCauses(
         c.lines = lines;
       }
     }
-    c.text = CauseText(c, true, caption);
+    c.text = CauseText(c, true, {});
   }
   return causes;
 }
@@ -497,6 +496,7 @@ void ExplainingSink::EndItem(int item) {
       const DifferenceRecord& first = records[starts[r]].first;
       RowToExplain& row = rows[r];
       row.keys = first.keys;
+      row.description = OneLineKeyDescription(first.keyDescription);
       row.side = first.side;
       row.delta.assign(columns.size(), 0.0);
       row.differs.assign(columns.size(), false);

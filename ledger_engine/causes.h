@@ -54,6 +54,7 @@ struct ContributionLine {
 // A differing row as the causes see it.
 struct RowToExplain {
   std::vector<KeyValue> keys;
+  std::string description;  // the keys as users read them (codes for ids), when known
   RowSide side = RowSide::kBoth;
   // Per explained column: recomputed - stored, and whether the comparison counted it as a
   // difference (a column that did not differ is taken as 0).
@@ -62,7 +63,8 @@ struct RowToExplain {
   std::vector<ContributionLine> lines;
 };
 
-// The cause of every row, in the rows' order; `caption` names a key column for the texts.
+// The cause of every row, in the rows' order. A moved row's text names the other row by its
+// description, or failing that by its keys, each column under `caption`.
 std::vector<DifferenceCause> AssignCauses(
     const std::vector<RowToExplain>& rows,
     const std::function<std::string(const std::string&)>& caption);

@@ -66,8 +66,14 @@ TEST(AssignCauses, AMovedDocumentExplainsBothEndsAndNamesTheOtherKey) {
   EXPECT_EQ(causes[1].otherKeys[0].value.Text(), "2025-03-04");
   EXPECT_NE(causes[0].text.find("已从本行移到STRDATE=2025-03-09"), std::string::npos)
       << causes[0].text;
-  EXPECT_NE(causes[1].text.find("现在本行"), std::string::npos) << causes[1].text;
+  EXPECT_NE(causes[1].text.find("现在本行，账中仍记在STRDATE=2025-03-04，LNGITEMID=15"),
+            std::string::npos)
+      << causes[1].text;
   EXPECT_EQ(causes[2].kind, CauseKind::kUnexplained);
+  // The other row as users read it, when its description is known.
+  after.description = "日期=2025-03-09 商品=SP015";
+  EXPECT_NE(Assign({before, after})[0].text.find("移到日期=2025-03-09 商品=SP015，"),
+            std::string::npos);
 
   // A line moved within a document that has other lines under the new key: the line is named.
   RowToExplain from = Row(Keys("2025-03-04", 15), {0, -5});
