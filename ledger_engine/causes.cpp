@@ -347,6 +347,55 @@ std::vector<std::string> ColumnNames(const std::string& list) {
 
 constexpr std::size_t kLineColumns = 6;
 
+// The row's condition splits at its top-level " AND "s, outside literals and parentheses.
+std::vector<std::string_view> ConditionTerms(std::string_view condition) {
+  std::vector<std::string_view> terms;
+  std::size_t start = 0;
+  int depth = 0;
+  for (std::size_t i = 0; i < condition.size();) {
+    if (condition[i] == '\'') {
+      i = db::SkipSqlLiteral(condition, i);
+      continue;
+    }
+    if (condition[i] == '(') ++depth;
+    if (condition[i] == ')') --depth;
+    if (depth == 0 && condition.substr(i, 5) == " AND ") {
+      terms.push_back(condition.substr(start, i - start));
+      i += 5;
+      start = i;
+      continue;
+    }
+    ++i;
+  }
+  terms.push_back(condition.substr(start));
+  return terms;
+}
+
+// "NVL(T.C,d)=v" with v other than d holds exactly when T.C=v does, which an index on T.C can
+// serve (item 6 keys on its voucher's date so wrapped): such terms are repeated bare.
+std::string IndexableTerms(std::string_view condition) {
+  std::string extra;
+  for (const std::string_view term : ConditionTerms(condition)) {
+    if (term.substr(0, 4) != "NVL(") continue;
+    const std::size_t comma = term.find(',');
+    if (comma == std::string_view::npos) continue;
+    const std::string_view column = term.substr(4, comma - 4);
+    const std::size_t close = term.find(")=", comma);
+    const std::size_t dot = column.find('.');
+    const bool plain = dot == std::string_view::npos
+                           ? db::IsPlainIdentifier(column)
+                           : db::IsPlainIdentifier(column.substr(0, dot)) &&
+                                 db::IsPlainIdentifier(column.substr(dot + 1));
+    if (close == std::string_view::npos || !plain) continue;
+    const std::string_view fallback = term.substr(comma + 1, close - comma - 1);
+    const std::string_view value = term.substr(close + 2);
+    if (value.empty() || value == fallback) continue;
+    if (value.front() == '\'' && db::SkipSqlLiteral(value, 0) != value.size()) continue;
+    extra += " AND " + std::string(column) + "=" + std::string(value);
+  }
+  return extra;
+}
+
 }  // namespace
 
 ContributionSql ContributionStatement(const CheckItemTable& items, int item,
@@ -367,7 +416,8 @@ ContributionSql ContributionStatement(const CheckItemTable& items, int item,
   // The run's date range as the recompute has it, then the row's keys.
   const std::string range = DateRangeCondition(
       item == 6 ? "NVL(ITEMACTIVITY.STRDATE,' ')" : "STRDATE", startDate, endDate);
-  out.sql = DocumentLinesStatement(select, item, range + " AND " + std::string(condition), prefix);
+  out.sql = DocumentLinesStatement(
+      select, item, range + " AND " + std::string(condition) + IndexableTerms(condition), prefix);
   return out;
 }
 

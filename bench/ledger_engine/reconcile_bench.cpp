@@ -217,7 +217,9 @@ double ReconcileAllItems(const fs::path& file, int jobs, RowCounter* counter = n
   const auto start = std::chrono::steady_clock::now();
   ExplainingSink explaining(ctx, " ", "9999-12-31", {counter});
   std::vector<DifferenceSink*> sinks;
-  if (counter != nullptr) sinks.push_back(explain ? &explaining : counter);
+  if (counter != nullptr) {
+    sinks.push_back(explain ? static_cast<DifferenceSink*>(&explaining) : counter);
+  }
   RunItems(ctx, screen, ReportFile(folder), {true, true, true, true, true, true},
            {" ", "9999-12-31"}, sinks, {}, &errors,
            {jobs, &source, [](const std::string& why) { throw std::runtime_error(why); }});

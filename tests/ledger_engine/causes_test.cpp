@@ -201,6 +201,13 @@ TEST(ContributionStatement, LiftsTheValidityTestsAndKeepsTheLedgersOwnExpression
   EXPECT_NE(six.sql.find(",0 TV_VOID,2 TV_STATUS,"), std::string::npos) << six.sql;
   EXPECT_NE(six.sql.find("NVL(ITEMACTIVITY.STRDATE,' ')>='2025-01-01'"), std::string::npos);
   EXPECT_NE(six.sql.find("NVL(VOUCHER.STRDATE,' ')=' '"), std::string::npos);  // as stored
+  EXPECT_EQ(six.sql.find("VOUCHER.STRDATE=' '"), std::string::npos);  // no voucher: no date
+  // A voucher's date, wrapped in NVL, is repeated bare so that the voucher's date index serves.
+  const ContributionSql dated = ContributionStatement(
+      items, 6, "NVL(VOUCHER.STRDATE,' ')='2025-08-30' AND DECODE(X,0,1,2)=2", " ", "9999-12-31");
+  EXPECT_NE(dated.sql.find("DECODE(X,0,1,2)=2 AND VOUCHER.STRDATE='2025-08-30'"),
+            std::string::npos)
+      << dated.sql;
 }
 
 }  // namespace
