@@ -417,7 +417,9 @@ ContributionSql ContributionStatement(const CheckItemTable& items, int item,
   const std::string range = DateRangeCondition(
       item == 6 ? "NVL(ITEMACTIVITY.STRDATE,' ')" : "STRDATE", startDate, endDate);
   out.sql = DocumentLinesStatement(
-      select, item, range + " AND " + std::string(condition) + IndexableTerms(condition), prefix);
+      select, item,
+      range + " AND " + std::string(condition) + IndexableTerms(EmptyLiteralsAsBlank(condition)),
+      prefix);
   return out;
 }
 
