@@ -321,9 +321,11 @@ class DocumentPlanter {
     Fault f;
     f.description = voided ? "posted document voided" : "posted document set back to unconfirmed";
     for (const Line& l : lines) {
+      // Item 6 counts documents whatever their status: its row is kept for the document, but
+      // does not differ.
       for (RowKey& k : KeysOf(l, l.date)) {
         Take({k});
-        f.causes.push_back({std::move(k), "withdrawn", {id}, std::nullopt});
+        if (k.item <= 3) f.causes.push_back({std::move(k), "withdrawn", {id}, std::nullopt});
       }
     }
     Finish(std::move(f));
@@ -431,12 +433,17 @@ class DocumentPlanter {
         "JOIN ItemActivity a ON a.lngActivityID=d.lngActivityID "
         "JOIN Position p ON p.lngPositionID=d.lngPositionID WHERE a.blnIsVoid=0 AND "
         "a.bytStatus=2 AND a.lngActivityTypeID IN "s +
-        kQuantityTypes + " AND d.dblQuantity<>0 AND d.lngActivityID";
+        kQuantityTypes + " AND d.dblQuantity<>0 AND d.lngActivityID BETWEEN ";
     const std::string group =
         " GROUP BY d.lngActivityID, d.lngItemID, p.lngPositionGroupID HAVING COUNT(*)>=2 ORDER BY "
         "d.lngActivityID";
-    for (const std::string& range : {">=" + std::to_string(start) + group + " LIMIT 50",
-                                     "<" + std::to_string(start) + group + " DESC LIMIT 50"}) {
+    // Windows of documents from the drawn one on, round the end: a grouped scan of the whole
+    // table would cost seconds on a million lines.
+    constexpr std::int64_t kWindow = 2000;
+    for (std::int64_t from = start, scanned = 0; scanned <= maxActivity_;
+         from = from + kWindow > maxActivity_ ? 1 : from + kWindow, scanned += kWindow) {
+      const std::string range =
+          std::to_string(from) + " AND " + std::to_string(from + kWindow - 1) + group;
       for (const Row& r : Query(s_.db, query + range)) {
         const std::int64_t id = r[0].AsInteger();
         if (usedDocuments_.count(id)) continue;
@@ -463,8 +470,9 @@ class DocumentPlanter {
         Fault f;
         f.description = "lines given quantities with a sub-cent part";
         for (const Line& l : picked) {
+          // Item 6 sums no quantity.
           for (RowKey& k : KeysOf(l, l.date)) {
-            f.causes.push_back({std::move(k), "rounding", {id}, std::nullopt});
+            if (k.item <= 3) f.causes.push_back({std::move(k), "rounding", {id}, std::nullopt});
           }
         }
         Finish(std::move(f));
