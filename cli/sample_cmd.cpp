@@ -118,7 +118,8 @@ void RunSampleCreate(const SampleCreateOptions& o) {
   if (options.faults != sample::FaultSet::kNone) {
     std::cout << "; planted " << manifest.at("receipt_faults").size() << " receipt faults, "
               << manifest.at("cost_groups").size() << " cost groups, "
-              << manifest.at("ledger_faults").size() << " ledger faults";
+              << manifest.at("ledger_faults").size() << " ledger faults, "
+              << manifest.at("document_faults").size() << " document faults";
   }
   std::cout << "\n";
   ExitStatus() = kClean;
@@ -148,8 +149,8 @@ void AddSampleCommand(CLI::App& app) {
       ->check(CLI::Range(std::int64_t{1}, std::int64_t{100000000}));
   create->add_option("--seed", o->seed, "Seed: the same seed gives the same account set")
       ->capture_default_str();
-  create->add_option("--faults", o->faults, "Plant faults: receipts, ledgers or all")
-      ->check(CLI::IsMember({"none", "receipts", "ledgers", "all"}))
+  create->add_option("--faults", o->faults, "Plant faults: receipts, ledgers, documents or all")
+      ->check(CLI::IsMember({"none", "receipts", "ledgers", "documents", "all"}))
       ->capture_default_str();
   create->add_option("--manifest", o->manifest, "Write the planted faults as JSON to this file");
   create->add_flag("--force", o->force, "Replace an existing file (or schema)");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,43 @@ void StoreSource(BuildState& s);
 // AccountDaily from the derived SELECTs of the voucher and receivable/payable items.
 void FillLedgers(BuildState& s, HostContext& ctx);
 
+// Shared by the planters.
+
+// A value read back from the file as the manifest holds it: integer, number, text or null.
+nlohmann::json ToJson(const db::Value& v);
+
+// Picks one id among the rows of `query` (a SELECT of `id` with a WHERE clause, no ORDER BY),
+// skipping ids already used: the first at or after a drawn id, else the last before it; 0 when
+// there is none. Reads a few rows, however large the table.
+std::int64_t PickId(BuildState& s, const std::string& query, const std::string& id,
+                    std::int64_t maxId, std::set<std::int64_t>& used);
+std::int64_t MaxId(BuildState& s, const std::string& table, const std::string& id);
+
+// A ledger as one item compares it: the stored side's key and value columns.
+struct Ledger {
+  int item = 0;
+  std::string table;
+  std::vector<std::string> keys;
+  std::vector<std::string> values;
+
+  // The columns the comparison of this item counts.
+  bool Counts(const std::string& column) const {
+    if (item == 3) return column.find("ENTRUSTIN") == std::string::npos;
+    if (item == 4) return column.find("UNVOUCHER") == std::string::npos;
+    return true;
+  }
+  std::vector<std::string> Counted() const {
+    std::vector<std::string> counted;
+    for (const std::string& c : values) {
+      if (Counts(c)) counted.push_back(c);
+    }
+    return counted;
+  }
+};
+
+// The ledger of item 1 to 5 as the derived check items name it.
+Ledger LedgerOf(const HostContext& ctx, int item);
+
 // Faults. Each returns what it planted for the manifest; figures come from SQL run on the file.
 struct ReceiptFaults {
   nlohmann::json findings = nlohmann::json::array();
@@ -105,5 +143,13 @@ struct LedgerFaults {
   nlohmann::json silent = nlohmann::json::array();
 };
 LedgerFaults PlantLedgerFaults(BuildState& s, const HostContext& ctx);
+
+// After the ledgers are filled (and after the ledger faults): documents entered, voided,
+// unconfirmed, re-dated or moved after posting, lines given sub-cent quantities, and ledger values
+// changed by hand, each on ledger rows no other fault touches. `planted` is the manifest so far
+// (receipt, ledger and silent faults), whose documents and ledger rows are left alone. Returns
+// the "document_faults" list.
+nlohmann::json PlantDocumentFaults(BuildState& s, const HostContext& ctx,
+                                   const nlohmann::json& planted);
 
 }  // namespace tallyvet::sample

@@ -25,16 +25,15 @@ double Round(double value, int decimals) {
   return std::round(value * scale) / scale;
 }
 
-json ToJson(const db::Value& v) {
+}  // namespace
+
+nlohmann::json ToJson(const db::Value& v) {
   if (v.IsInteger()) return v.AsInteger();
   if (v.IsDouble()) return v.AsDouble();
   if (v.IsText()) return v.Text();
   return nullptr;
 }
 
-// Picks one id among the rows of `query` (a SELECT of `id` with a WHERE clause, no ORDER BY),
-// skipping ids already used: the first at or after a drawn id, else the last before it; 0 when
-// there is none. Reads a few rows, however large the table.
 std::int64_t PickId(BuildState& s, const std::string& query, const std::string& id,
                     std::int64_t maxId, std::set<std::int64_t>& used) {
   if (maxId < 1) return 0;
@@ -55,6 +54,8 @@ std::int64_t PickId(BuildState& s, const std::string& query, const std::string& 
 std::int64_t MaxId(BuildState& s, const std::string& table, const std::string& id) {
   return QueryValue(s.db, "SELECT IFNULL(MAX(" + id + "),0) FROM " + table).AsInteger();
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Receipt cost faults
@@ -355,36 +356,6 @@ json PlantVoucherFault(BuildState& s) {
 // ---------------------------------------------------------------------------------------------
 // Ledger faults
 
-namespace {
-
-// One key of a row to insert: the column and its value as SQL text.
-struct KeyValue {
-  std::string column;
-  std::string text;
-};
-
-// A ledger as one item compares it: the stored side's key and value columns.
-struct Ledger {
-  int item = 0;
-  std::string table;
-  std::vector<std::string> keys;
-  std::vector<std::string> values;
-
-  // The columns the comparison of this item counts.
-  bool Counts(const std::string& column) const {
-    if (item == 3) return column.find("ENTRUSTIN") == std::string::npos;
-    if (item == 4) return column.find("UNVOUCHER") == std::string::npos;
-    return true;
-  }
-  std::vector<std::string> Counted() const {
-    std::vector<std::string> counted;
-    for (const std::string& c : values) {
-      if (Counts(c)) counted.push_back(c);
-    }
-    return counted;
-  }
-};
-
 Ledger LedgerOf(const HostContext& ctx, int item) {
   Ledger l;
   l.item = item;
@@ -399,6 +370,14 @@ Ledger LedgerOf(const HostContext& ctx, int item) {
   l.values.assign(columns.begin() + static_cast<std::ptrdiff_t>(keys), columns.end());
   return l;
 }
+
+namespace {
+
+// One key of a row to insert: the column and its value as SQL text.
+struct KeyValue {
+  std::string column;
+  std::string text;
+};
 
 class LedgerPlanter {
  public:

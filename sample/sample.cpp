@@ -15,9 +15,10 @@ FaultSet ParseFaultSet(const std::string& text) {
   if (text == "none") return FaultSet::kNone;
   if (text == "receipts") return FaultSet::kReceipts;
   if (text == "ledgers") return FaultSet::kLedgers;
+  if (text == "documents") return FaultSet::kDocuments;
   if (text == "all") return FaultSet::kAll;
   throw std::invalid_argument("unknown fault set \"" + text +
-                              "\" (expected none, receipts, ledgers or all)");
+                              "\" (expected none, receipts, ledgers, documents or all)");
 }
 
 namespace {
@@ -39,6 +40,7 @@ void Validate(const SampleOptions& o) {
 nlohmann::json Build(const std::shared_ptr<db::SqliteConnection>& conn, const SampleOptions& o) {
   const bool receipts = o.faults == FaultSet::kReceipts || o.faults == FaultSet::kAll;
   const bool ledgers = o.faults == FaultSet::kLedgers || o.faults == FaultSet::kAll;
+  const bool documents = o.faults == FaultSet::kDocuments || o.faults == FaultSet::kAll;
   BuildState s(*conn, o);
   // Nothing is worth keeping of a half-built file, so the build runs without a journal; the
   // file gets a normal one back before it is handed over.
@@ -63,6 +65,20 @@ nlohmann::json Build(const std::shared_ptr<db::SqliteConnection>& conn, const Sa
   FillLedgers(s, ctx);
   LedgerFaults ledgerFaults;
   if (ledgers) ledgerFaults = PlantLedgerFaults(s, ctx);
+  nlohmann::json faults = nlohmann::json::array();
+  for (auto& f : ledgerFaults.faults) faults.push_back(f);
+  if (!voucherFault.is_null()) faults.push_back(voucherFault);
+  nlohmann::json silent = receiptFaults.silent;
+  for (auto& f : ledgerFaults.silent) silent.push_back(f);
+  // Document faults come last: they keep off the documents and ledger rows planted so far.
+  nlohmann::json documentFaults = nlohmann::json::array();
+  if (documents) {
+    documentFaults = PlantDocumentFaults(s, ctx,
+                                         {{"receipt_faults", receiptFaults.findings},
+                                          {"cost_groups", receiptFaults.costGroups},
+                                          {"ledger_faults", faults},
+                                          {"silent_faults", silent}});
+  }
   ctx.dictionary.Release();
   ctx.connection.reset();
 
@@ -73,12 +89,8 @@ nlohmann::json Build(const std::shared_ptr<db::SqliteConnection>& conn, const Sa
       {"lines", s.lines}, {"documents", s.documents}, {"start_date", kStartDate}};
   manifest["receipt_faults"] = receiptFaults.findings;
   manifest["cost_groups"] = receiptFaults.costGroups;
-  nlohmann::json faults = nlohmann::json::array();
-  for (auto& f : ledgerFaults.faults) faults.push_back(f);
-  if (!voucherFault.is_null()) faults.push_back(voucherFault);
   manifest["ledger_faults"] = faults;
-  nlohmann::json silent = receiptFaults.silent;
-  for (auto& f : ledgerFaults.silent) silent.push_back(f);
+  manifest["document_faults"] = documentFaults;
   manifest["silent_faults"] = silent;
   return manifest;
 }

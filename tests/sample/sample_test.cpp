@@ -15,73 +15,20 @@
 #include "ledger_engine/derivation.h"
 #include "ledger_engine/key_conditions.h"
 #include "sample/account_set_audit.h"
+#include "sample/sample_fixture.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet::sample {
 namespace {
 
 using nlohmann::json;
+using testing::AllDifferences;
+using testing::Describe;
 using testing::Finding;
-
-constexpr std::int64_t kLines = 600;
-
-class QuietScreen : public ProgressScreen {
- public:
-  void SetNotes(const std::string&) override {}
-  double ProgressValue() const override { return value; }
-  void ShowProgress(double percent) override { value = percent; }
-  double value = 0;
-};
-
-struct Sample {
-  tallyvet::testing::TempDir dir;
-  std::filesystem::path path;
-  json manifest;
-  std::shared_ptr<db::SqliteConnection> conn;
-
-  Sample(const std::string& version, FaultSet faults, std::uint64_t seed = 7,
-         std::int64_t scale = kLines) {
-    SampleOptions o;
-    path = dir / "sample.db";
-    o.path = path;
-    o.owner = "demo";
-    o.version = version;
-    o.scale = scale;
-    o.seed = seed;
-    o.faults = faults;
-    manifest = CreateSample(o);
-    conn = db::SqliteConnection::Open(path, "demo");
-  }
-};
-
-std::string KeyText(const std::vector<std::string>& order, const json& keys) {
-  std::string text;
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    const json& v = keys.at(order[k]);
-    text += (k ? "|" : "") + order[k] + "=" +
-            (v.is_string() ? v.get<std::string>() : std::to_string(v.get<long long>()));
-  }
-  return text;
-}
-
-// Every difference the statements find, item by item.
-std::vector<Finding> AllDifferences(db::Connection& conn) {
-  std::vector<Finding> all;
-  for (const auto& l : testing::AllLedgerSql(conn, "DEMO")) {
-    for (auto& f : testing::Differences(conn, l)) all.push_back(std::move(f));
-  }
-  return all;
-}
-
-std::string Describe(const std::vector<Finding>& findings) {
-  std::string text;
-  for (const Finding& f : findings) {
-    text += "item " + std::to_string(f.item) + " " + f.keys + " " + f.column +
-            " stored=" + std::to_string(f.stored) + " recomputed=" + std::to_string(f.recomputed) +
-            "\n";
-  }
-  return text;
-}
+using testing::KeyText;
+using testing::kLines;
+using testing::QuietScreen;
+using testing::Sample;
 
 class FreshSample : public ::testing::TestWithParam<std::string> {};
 
@@ -219,6 +166,17 @@ TEST_P(FaultedSample, DiffersExactlyAsItsManifestSays) {
                             std::to_string(testing::Cents2(f.at("recomputed").get<double>())));
     }
   }
+  // The document faults' findings, each on a row of its own, make up the rest.
+  for (const json& fault : m.at("document_faults")) {
+    for (const json& f : fault.at("findings")) {
+      const int item = f.at("item");
+      expectedLedger.insert(std::to_string(item) + " " + KeyText(all[item - 1].keys, f.at("keys")) +
+                            " " + f.at("column").get<std::string>() + " " +
+                            std::to_string(testing::Cents2(f.at("stored").get<double>())) + " " +
+                            std::to_string(testing::Cents2(f.at("recomputed").get<double>())));
+    }
+  }
+  EXPECT_FALSE(m.at("document_faults").empty());
   for (const Finding& f : AllDifferences(*s.conn)) {
     foundLedger.insert(std::to_string(f.item) + " " + f.keys + " " + f.column + " " +
                        std::to_string(testing::Cents2(f.stored)) + " " +
@@ -280,6 +238,14 @@ TEST(SampleThroughTheEngine, ComparisonRecordsWhatTheManifestLists) {
       for (const json& fault : s.manifest.at("ledger_faults")) {
         if (fault.at("item") != item) continue;
         for (const json& f : fault.at("findings")) {
+          expected.insert(f.at("column").get<std::string>() + " " +
+                          std::to_string(testing::Cents2(f.at("stored").get<double>())) + " " +
+                          std::to_string(testing::Cents2(f.at("recomputed").get<double>())));
+        }
+      }
+      for (const json& fault : s.manifest.at("document_faults")) {
+        for (const json& f : fault.at("findings")) {
+          if (f.at("item") != item) continue;
           expected.insert(f.at("column").get<std::string>() + " " +
                           std::to_string(testing::Cents2(f.at("stored").get<double>())) + " " +
                           std::to_string(testing::Cents2(f.at("recomputed").get<double>())));
