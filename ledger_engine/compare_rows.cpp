@@ -54,6 +54,19 @@ bool DifferenceRoundsToZero(double minuend, double subtrahend) {
   return RoundHalfEven(ExactDifference(minuend, subtrahend), 2) == 0;
 }
 
+// The caption of a value column by the name `preferred` side gives it; when the dictionary has
+// none for that name (the host's function selects one ledger column under a misspelt alias), by
+// the stored side's name, which is the ledger's own. Only a column neither name finds stops the
+// comparison.
+const std::string& ValueCaption(const HostContext& ctx, const std::string& preferred,
+                                const std::string& stored) {
+  try {
+    return ctx.dictionary.Caption(db::UpperAscii(FieldBaseName(preferred)));
+  } catch (const DictionaryError&) {
+    return ctx.dictionary.Caption(db::UpperAscii(FieldBaseName(stored)));
+  }
+}
+
 enum class Mark { Matched, A, B };
 
 void LoadRow(const db::Recordset& rs, std::vector<db::Value>& row) {
@@ -309,7 +322,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
         record.columnName = stoFields[i].Name();
         const std::string& captionName =
             mark == Mark::Matched ? recFields[i].Name() : stoFields[i].Name();
-        record.columnCaption = ctx.dictionary.Caption(db::UpperAscii(FieldBaseName(captionName)));
+        record.columnCaption = ValueCaption(ctx, captionName, stoFields[i].Name());
         record.storedValue = mark == Mark::A ? 0 : sv.AsDouble();
         record.recomputedValue = mark == Mark::B ? 0 : rv.AsDouble();
         record.columnIndex = static_cast<std::int16_t>(i);
@@ -339,9 +352,8 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
         }
         const bool stands = ExecuteSql(ctx, statement) && ctx.conn().RowsAffected() != 0;
         if (!stands) {
-          AddDifferenceLine(
-              screen, ctx.dictionary.Caption(db::UpperAscii(FieldBaseName(recFields[i].Name()))),
-              RoundHalfEven(listedAmount, 2));
+          AddDifferenceLine(screen, ValueCaption(ctx, recFields[i].Name(), stoFields[i].Name()),
+                            RoundHalfEven(listedAmount, 2));
         }
       }
       rowRecorded = true;

@@ -205,8 +205,7 @@ TEST(ContributionStatement, LiftsTheValidityTestsAndKeepsTheLedgersOwnExpression
   // A voucher's date, wrapped in NVL, is repeated bare so that the voucher's date index serves.
   const ContributionSql dated = ContributionStatement(
       items, 6, "NVL(VOUCHER.STRDATE,' ')='2025-08-30' AND DECODE(X,0,1,2)=2", " ", "9999-12-31");
-  EXPECT_NE(dated.sql.find("DECODE(X,0,1,2)=2 AND VOUCHER.STRDATE='2025-08-30'"),
-            std::string::npos)
+  EXPECT_NE(dated.sql.find("DECODE(X,0,1,2)=2 AND VOUCHER.STRDATE='2025-08-30'"), std::string::npos)
       << dated.sql;
 }
 

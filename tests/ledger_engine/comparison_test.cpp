@@ -129,6 +129,25 @@ TEST_F(CompareRowsTest, RowsOnOneSideCountTheirNonZeroValuesAndAreDescribedOnceP
   EXPECT_EQ(sink_.records.at(0).keys.size(), 2u);  // the record keeps the key the condition drops
 }
 
+// A recomputed column whose alias the dictionary does not know (the host's function misspells
+// one) is captioned by the ledger's own name, in the record and in a correction's list line.
+TEST_F(CompareRowsTest, AnUnknownAliasIsCaptionedByTheLedgersColumn) {
+  auto rec = db::Recordset::FromRows({{"LNGITEMID", db::adInteger},
+                                      {"STRDATE", db::adVarChar},
+                                      {"SUM(DBLSALEAMUNT)", db::adDouble}},
+                                     {{std::int64_t{15}, db::Value("2005-01-03"), 2.0}});
+  auto sto = db::Recordset::FromRows(
+      {{"LNGITEMID", db::adInteger}, {"STRDATE", db::adVarChar}, {"DBLSALEAMOUNT", db::adDouble}},
+      {{std::int64_t{15}, db::Value("2005-01-03"), 3.0}});
+  DifferenceRecord record;
+  record.item = 2;
+  EXPECT_FALSE(
+      CompareRows(set_.ctx, screen_, *rec, *sto, 2, 2, count_, true, false, record, {&sink_}));
+  ASSERT_EQ(sink_.records.size(), 1u);
+  EXPECT_EQ(sink_.records[0].columnCaption, "销售金额");
+  EXPECT_EQ(sink_.records[0].side, RowSide::kBoth);
+}
+
 TEST_F(CompareRowsTest, HalfCentsHalveToEvenNullsNeverCountAndItemsThreeAndFourSkipColumns) {
   // Keys compare as typed values: 9 < 15 < 100, and a null key matches anything.
   const std::vector<Row> recomputed = {
