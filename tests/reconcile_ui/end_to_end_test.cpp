@@ -10,6 +10,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
+#include <numeric>
+#include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -49,6 +53,12 @@ class FaultedSample : public ::testing::TestWithParam<Backend> {
     // the others.
     std::filesystem::copy_file(dir_.path() / "faulted.db", dir_.path() / "faulted-odbc.db");
     std::filesystem::copy_file(dir_.path() / "faulted.db", dir_.path() / "pristine.db");
+    // Documents edited after posting, each differing row's cause known; only ever read.
+    documents_ = sample::CreateSample({.path = dir_.path() / "documents.db",
+                                       .owner = "docs",
+                                       .scale = 600,
+                                       .seed = 5,
+                                       .faults = sample::FaultSet::kDocuments});
   }
 
   // Each test on the server starts from the pristine account set.
@@ -139,8 +149,17 @@ class FaultedSample : public ::testing::TestWithParam<Backend> {
     return Findings(findings);
   }
 
+  // Item and keys, numbers as numbers whatever their JSON type.
+  static std::string RowKey(const json& item, const json& keys) {
+    json normal = json::object();
+    for (const auto& [name, value] : keys.items())
+      normal[name] = value.is_number() ? json(value.get<double>()) : value;
+    return item.dump() + " " + normal.dump();
+  }
+
   static inline testing::TempDir dir_;
   static inline json manifest_;
+  static inline json documents_;
   // The sample's periods are the twelve months of 2025.
   static inline const std::string lastPeriod_ = "2025.12";
 };
@@ -332,6 +351,81 @@ TEST_P(FaultedSample, ADataSourceNameFromAnOdbcIniReachesTheAccountSet) {
           "ODBCINI=" + Quoted(ini));
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_EQ(Reported(run.out), Expected());
+}
+
+// --explain on documents edited after posting: every planted cause is found, with the documents
+// it names and, for a moved row, the other row's keys; the closing line counts them by kind.
+TEST_P(FaultedSample, ExplainNamesEveryPlantedCause) {
+  const std::filesystem::path db = dir_.path() / "documents.db";
+  std::string source = "--db " + Quoted(db);
+  if (Odbc()) source = "--odbc " + Quoted(testing::SqliteOdbcString(db));
+  if (Postgres()) {
+    testing::LoadIntoPostgres(db, "docs");
+    source = "--odbc " + Quoted(testing::PostgresOdbcString());
+  }
+  const std::string reconcile = "reconcile " + source + " --user docs --from 期初 --to " +
+                                lastPeriod_ + " --report-dir " + Quoted(Reports() / "docs") + " ";
+  const CliResult run = Run(reconcile + "--explain --json");
+  ASSERT_EQ(run.status, 1) << run.err;
+  std::map<std::string, json> found;  // each differing row's cause
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    const json difference = json::parse(line);
+    ASSERT_TRUE(difference.contains("cause")) << line;
+    EXPECT_TRUE(difference["side"] == "both" || difference["side"] == "recomputed_only" ||
+                difference["side"] == "stored_only")
+        << line;
+    found[RowKey(difference["item"], difference["keys"])] = difference["cause"];
+  }
+  std::map<std::string, int> planted;
+  for (const json& fault : documents_["document_faults"]) {
+    for (const json& cause : fault["causes"]) {
+      ++planted[cause["kind"].get<std::string>()];
+      const std::string key = RowKey(cause["item"], cause["keys"]);
+      ASSERT_TRUE(found.count(key)) << key;
+      const json& got = found[key];
+      EXPECT_EQ(got["kind"], cause["kind"]) << key << " " << got.dump();
+      std::set<std::int64_t> named;
+      for (const json& d : got["documents"]) named.insert(d["id"].get<std::int64_t>());
+      // A rounding row rests on all its lines, and names none.
+      if (cause["kind"] == "rounding") continue;
+      for (const json& id : cause["documents"])
+        EXPECT_TRUE(named.count(id.get<std::int64_t>())) << key << " " << got.dump();
+      if (cause["kind"] == "moved") {
+        EXPECT_EQ(RowKey(cause["item"], got["other_keys"]),
+                  RowKey(cause["item"], cause["other_keys"]))
+            << key;
+      }
+    }
+  }
+  EXPECT_EQ(found.size(), static_cast<std::size_t>(std::accumulate(
+                              planted.begin(), planted.end(), 0,
+                              [](int sum, const auto& kind) { return sum + kind.second; })));
+  for (const char* kind : {"moved", "unposted", "withdrawn", "rounding", "unexplained"})
+    EXPECT_GE(planted[kind], 2) << kind;
+  const std::map<std::string, const char*> captions = {{"moved", "单据移动"},
+                                                       {"unposted", "单据未记账"},
+                                                       {"withdrawn", "单据作废或取消审核"},
+                                                       {"rounding", "舍入误差"},
+                                                       {"unexplained", "原因不明"}};
+  for (const auto& [kind, count] : planted) {
+    EXPECT_NE(run.err.find(std::string(captions.at(kind)) + " " + std::to_string(count) + "行"),
+              std::string::npos)
+        << run.err;
+  }
+
+  // Without --explain the rows still say their side, and no cause is looked for.
+  const CliResult plain = Run(reconcile + "--json --items 1");
+  const json first = json::parse(plain.out.substr(0, plain.out.find('\n')));
+  EXPECT_TRUE(first.contains("side") && !first.contains("cause")) << first.dump();
+  // The table's cause column and the page's causes.
+  const CliResult table =
+      Run(reconcile + "--explain --items 2 --html " + Quoted(Reports() / "docs" / "causes.html"));
+  EXPECT_NE(table.out.find("原因"), std::string::npos);
+  EXPECT_NE(table.out.find("单据移动"), std::string::npos) << table.out;
+  const std::string page = testing::FileText(Reports() / "docs" / "causes.html");
+  EXPECT_NE(page.find("<h3>差异原因</h3>"), std::string::npos);
+  EXPECT_NE(page.find("class=\"cause-moved\""), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, FaultedSample,
