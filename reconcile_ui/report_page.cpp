@@ -179,6 +179,7 @@ svg.chart text { font-family: inherit; font-size: 11px; fill: #52606d; }
 svg.chart text.value { fill: #1f2933; font-size: 11px; }
 .note { color: #7b8794; font-size: 12px; }
 table.causes { width: auto; }
+table.differences td:nth-child(2) { white-space: nowrap; }
 td.cause-moved b, td.cause-unposted b, td.cause-withdrawn b { color: #1d3557; }
 td.cause-rounding b { color: #2d6a4f; }
 td.cause-unexplained b { color: #b03a2e; }

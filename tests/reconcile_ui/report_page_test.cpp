@@ -118,7 +118,7 @@ TEST(ReportPage, ShowsEveryDifferenceOfAFaultedSampleAndOneBarPerPeriodWithADiff
       {.path = db, .owner = "demo", .scale = 400, .seed = 7, .faults = sample::FaultSet::kAll});
   const std::filesystem::path page = dir / "report.html";
   ASSERT_EQ(Shell(std::string(TALLYVET_PROGRAM) + " reconcile --db " + Quoted(db) +
-                  " --user demo --from 期初 --to 2025.12 --json --report-dir " +
+                  " --user demo --from 期初 --to 2025.12 --json --explain --report-dir " +
                   Quoted(dir.path()) + " --html " + Quoted(page) + " >" + Quoted(dir / "out.json") +
                   " 2>" + Quoted(dir / "err.txt")),
             1)
@@ -141,11 +141,13 @@ TEST(ReportPage, ShowsEveryDifferenceOfAFaultedSampleAndOneBarPerPeriodWithADiff
   }
   std::map<int, std::multiset<std::string>> expectedRows;  // item -> caption|stored|...
   std::map<int, std::map<std::string, int>> expectedBars;  // item -> period -> differences
+  std::map<int, std::set<std::string>> differingRows;      // item -> keys
   std::istringstream lines(testing::FileText(dir / "out.json"));
   int differences = 0;
   for (std::string line; std::getline(lines, line); ++differences) {
     const auto d = nlohmann::json::parse(line);
     const int item = d["item"];
+    differingRows[item].insert(d["keys"].dump());
     expectedRows[item].insert(d["caption"].get<std::string>() + "|" + CentText(d["stored"]) + "|" +
                               CentText(d["recomputed"]) + "|" + CentText(d["difference"]));
     const std::string date = d["keys"]["STRDATE"];
@@ -188,6 +190,15 @@ TEST(ReportPage, ShowsEveryDifferenceOfAFaultedSampleAndOneBarPerPeriodWithADiff
         shown.insert(captions[i] + "|" + stored[i] + "|" + recomputed[i] + "|" + difference[i]);
       }
       EXPECT_EQ(shown, rows) << "item " << item;
+      // Every row with its cause, and the differing rows counted by cause.
+      for (const std::string& cause : Texts(doc.get(), row + "/td[7]/b")) {
+        EXPECT_FALSE(cause.empty()) << "item " << item;
+      }
+      EXPECT_EQ(Texts(doc.get(), row + "/td[7]/b").size(), captions.size());
+      int counted = 0;
+      for (const std::string& n : Texts(doc.get(), section + "//table[@class='causes']//td[2]"))
+        counted += std::stoi(n);
+      EXPECT_EQ(counted, static_cast<int>(differingRows[item].size())) << "item " << item;
 
       // One bar per period with a difference, each saying how many it has.
       const std::string bar = section + "//svg[@id='chart-" + std::to_string(item) + "']/rect";
