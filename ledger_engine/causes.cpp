@@ -1,5 +1,6 @@
 #include "ledger_engine/causes.h"
 
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <map>
@@ -399,8 +400,8 @@ std::string IndexableTerms(std::string_view condition) {
 }  // namespace
 
 ContributionSql ContributionStatement(const CheckItemTable& items, int item,
-                                      std::string_view condition, const std::string& startDate,
-                                      const std::string& endDate) {
+                                      const std::vector<std::string>& conditions,
+                                      const std::string& startDate, const std::string& endDate) {
   ContributionSql out;
   std::string select = db::UpperAscii(items.SelectSql[CheckItemTable::Index(item)]);
   std::string voidColumn, statusColumn;
@@ -416,10 +417,19 @@ ContributionSql ContributionStatement(const CheckItemTable& items, int item,
   // The run's date range as the recompute has it, then the row's keys.
   const std::string range = DateRangeCondition(
       item == 6 ? "NVL(ITEMACTIVITY.STRDATE,' ')" : "STRDATE", startDate, endDate);
-  out.sql = DocumentLinesStatement(
-      select, item,
-      range + " AND " + std::string(condition) + IndexableTerms(EmptyLiteralsAsBlank(condition)),
-      prefix);
+  std::string any;
+  for (const std::string& condition : conditions) {
+    const std::string term = condition + IndexableTerms(EmptyLiteralsAsBlank(condition));
+    if (conditions.size() == 1) {
+      any = term;
+    } else {
+      // A blank after each "(" keeps every term's column after a blank, as the item 5 rewrite
+      // of its aliased column looks for it.
+      any += (any.empty() ? "(( " : " OR ( ") + term + ")";
+    }
+  }
+  if (conditions.size() > 1) any += ")";
+  out.sql = DocumentLinesStatement(select, item, range + " AND " + any, prefix);
   return out;
 }
 
@@ -470,12 +480,49 @@ std::vector<std::size_t> RowStarts(const std::vector<std::pair<DifferenceRecord,
   return starts;
 }
 
-std::vector<ContributionLine> ReadLines(db::Connection& conn, const ContributionSql& statement,
-                                        const std::vector<std::size_t>& columns) {
-  std::vector<ContributionLine> lines;
+// A key value as a line and a row both give it, whatever type each side's driver handed over: a
+// number by value (also when it came as text), a text as text, the empty text as the one blank
+// the ledger stores for it.
+std::string NormalKey(const db::Value& v) {
+  if (v.IsNull()) return "N";
+  if (v.IsNumber()) return "D" + db::FormatDouble(v.AsDouble());
+  const std::string& text = v.Text();
+  double number = 0;
+  const char* end = text.data() + text.size();
+  if (!text.empty()) {
+    if (auto r = std::from_chars(text.data(), end, number); r.ec == std::errc() && r.ptr == end) {
+      return "D" + db::FormatDouble(number);
+    }
+  }
+  return "T" + (text.empty() ? std::string(" ") : text);
+}
+
+std::string NormalKeys(const std::vector<KeyValue>& keys) {
+  std::string text;
+  for (const KeyValue& k : keys) text += NormalKey(k.value) + '\x1f';
+  return text;
+}
+
+// The lines under `rows` (a few at a time: one statement serves them all, which matters where a
+// key cannot use an index), each given to the row whose keys its own key columns hold.
+void ReadLines(db::Connection& conn, const CheckItemTable& items, int item,
+               const std::vector<std::string>& conditions, std::vector<RowToExplain*>& rows,
+               const std::string& startDate, const std::string& endDate,
+               const std::vector<std::size_t>& columns) {
+  const ContributionSql statement =
+      ContributionStatement(items, item, conditions, startDate, endDate);
+  std::unordered_map<std::string, RowToExplain*> byKeys;
+  for (RowToExplain* row : rows) byKeys.emplace(NormalKeys(row->keys), row);
+  const std::size_t keyCount = rows.front()->keys.size();
   auto rs = conn.OpenResultset(statement.sql, 3, 3);
   const auto& f = rs->Fields();
   for (; !rs->Eof(); rs->MoveNext()) {
+    std::string keys;
+    for (std::size_t k = 0; k < keyCount && kLineColumns + k < f.Count(); ++k) {
+      keys += NormalKey(f[kLineColumns + k].Value()) + '\x1f';
+    }
+    const auto owner = byKeys.find(keys);
+    if (owner == byKeys.end()) continue;  // under another key that a row's condition leaves open
     ContributionLine l;
     l.document = f[0].Value().AsInteger();
     l.line = f[1].Value().AsInteger();
@@ -488,10 +535,9 @@ std::vector<ContributionLine> ReadLines(db::Connection& conn, const Contribution
       l.values.push_back(at < f.Count() && !f[at].Value().IsNull() ? f[at].Value().AsDouble()
                                                                    : 0.0);
     }
-    lines.push_back(std::move(l));
+    owner->second->lines.push_back(std::move(l));
   }
   rs->Close();
-  return lines;
 }
 
 // Item 6's stored side is the vouchers themselves: a row found there alone is named by its
@@ -560,20 +606,28 @@ void ExplainingSink::EndItem(int item) {
           row.differs[c] = true;
         }
       }
-      if (!failure.empty()) continue;
-      try {
-        row.lines = ReadLines(
-            ctx_.conn(), ContributionStatement(items, item, first.condition, startDate, endDate_),
-            columns);
-        if (item == 6 && row.side == RowSide::kStoredOnly) {
-          for (ContributionLine& v : ReadVouchers(ctx_.conn(), items, row.keys, columns.size())) {
-            row.lines.push_back(std::move(v));
-          }
+    }
+    // A few rows a statement: each statement reads the lines of all its rows at once.
+    constexpr std::size_t kRowsPerStatement = 32;
+    try {
+      for (std::size_t from = 0; from < rows.size(); from += kRowsPerStatement) {
+        std::vector<std::string> conditions;
+        std::vector<RowToExplain*> chunk;
+        for (std::size_t r = from; r < rows.size() && r < from + kRowsPerStatement; ++r) {
+          conditions.push_back(records[starts[r]].first.condition);
+          chunk.push_back(&rows[r]);
         }
-      } catch (const std::exception& e) {
-        // The differences stand without causes; the user still has the document list.
-        failure = e.what();
+        ReadLines(ctx_.conn(), items, item, conditions, chunk, startDate, endDate_, columns);
       }
+      for (RowToExplain& row : rows) {
+        if (item != 6 || row.side != RowSide::kStoredOnly) continue;
+        for (ContributionLine& v : ReadVouchers(ctx_.conn(), items, row.keys, columns.size())) {
+          row.lines.push_back(std::move(v));
+        }
+      }
+    } catch (const std::exception& e) {
+      // The differences stand without causes; the user still has the document list.
+      failure = e.what();
     }
 
     std::vector<DifferenceCause> causes;

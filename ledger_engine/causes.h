@@ -69,20 +69,20 @@ std::vector<DifferenceCause> AssignCauses(
     const std::vector<RowToExplain>& rows,
     const std::function<std::string(const std::string&)>& caption);
 
-// The statement of the lines under one row of `item`: the item's SelectSql restricted to the
-// run's date range and the row's source-side `condition`, each line given first its document id,
-// line id, date, number, void flag and status (six columns; the item's own columns follow, the
-// i-th at 6 + i). Tests of blnIsVoid and bytStatus in the statement are lifted (written 1=1);
-// `validVoid` and `validStatus` get the values those tests asked for ("0" and "2" when the
-// statement has none, so that every line counts as valid).
+// The statement of the lines under some rows of `item`: the item's SelectSql restricted to the
+// run's date range and to any of the rows' source-side `conditions`, each line given first its
+// document id, line id, date, number, void flag and status (six columns; the item's own columns
+// follow, the i-th at 6 + i, its keys first). Tests of blnIsVoid and bytStatus in the statement
+// are lifted (written 1=1); `validVoid` and `validStatus` get the values those tests asked for
+// ("0" and "2" when the statement has none, so that every line counts as valid).
 struct ContributionSql {
   std::string sql;
   std::string validVoid = "0";
   std::string validStatus = "2";
 };
 ContributionSql ContributionStatement(const CheckItemTable& items, int item,
-                                      std::string_view condition, const std::string& startDate,
-                                      const std::string& endDate);
+                                      const std::vector<std::string>& conditions,
+                                      const std::string& startDate, const std::string& endDate);
 
 // The lines under one row of the named documents (ids as the cause names them), the validity
 // tests lifted so that a voided or unapproved document shows: for the document list, with its

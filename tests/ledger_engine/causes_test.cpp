@@ -178,7 +178,7 @@ TEST(ContributionStatement, LiftsTheValidityTestsAndKeepsTheLedgersOwnExpression
       "ItemActivity.bytStatus=2 AND strRemark<>'BLNISVOID=1' "
       "GROUP BY ItemActivity.strDate,ItemActivityDetail.lngItemID";
   const ContributionSql s = ContributionStatement(
-      items, 1, "ITEMACTIVITY.STRDATE='2025-03-04' AND ITEMACTIVITYDETAIL.LNGITEMID=15", " ",
+      items, 1, {"ITEMACTIVITY.STRDATE='2025-03-04' AND ITEMACTIVITYDETAIL.LNGITEMID=15"}, " ",
       "2025-12-31");
   EXPECT_EQ(s.validVoid, "0");
   EXPECT_EQ(s.validStatus, "2");
@@ -197,16 +197,24 @@ TEST(ContributionStatement, LiftsTheValidityTestsAndKeepsTheLedgersOwnExpression
       "SELECT NVL(VOUCHER.STRDATE,' '),SUM(DBLCOSTAMOUNT) FROM ITEMACTIVITY "
       "GROUP BY VOUCHER.STRDATE";
   const ContributionSql six =
-      ContributionStatement(items, 6, "NVL(VOUCHER.STRDATE,' ')=''", "2025-01-01", "2025-12-31");
+      ContributionStatement(items, 6, {"NVL(VOUCHER.STRDATE,' ')=''"}, "2025-01-01", "2025-12-31");
   EXPECT_NE(six.sql.find(",0 TV_VOID,2 TV_STATUS,"), std::string::npos) << six.sql;
   EXPECT_NE(six.sql.find("NVL(ITEMACTIVITY.STRDATE,' ')>='2025-01-01'"), std::string::npos);
   EXPECT_NE(six.sql.find("NVL(VOUCHER.STRDATE,' ')=' '"), std::string::npos);  // as stored
   EXPECT_EQ(six.sql.find("VOUCHER.STRDATE=' '"), std::string::npos);  // no voucher: no date
   // A voucher's date, wrapped in NVL, is repeated bare so that the voucher's date index serves.
   const ContributionSql dated = ContributionStatement(
-      items, 6, "NVL(VOUCHER.STRDATE,' ')='2025-08-30' AND DECODE(X,0,1,2)=2", " ", "9999-12-31");
+      items, 6, {"NVL(VOUCHER.STRDATE,' ')='2025-08-30' AND DECODE(X,0,1,2)=2"}, " ", "9999-12-31");
   EXPECT_NE(dated.sql.find("DECODE(X,0,1,2)=2 AND VOUCHER.STRDATE='2025-08-30'"), std::string::npos)
       << dated.sql;
+  // Several rows in one statement: any of their conditions, each with its own indexable terms.
+  const ContributionSql both = ContributionStatement(
+      items, 6, {"NVL(VOUCHER.STRDATE,' ')='2025-08-30'", "NVL(VOUCHER.STRDATE,' ')=''"}, " ",
+      "9999-12-31");
+  EXPECT_NE(both.sql.find("<='9999-12-31' AND (( NVL(VOUCHER.STRDATE,' ')='2025-08-30' AND "
+                          "VOUCHER.STRDATE='2025-08-30') OR ( NVL(VOUCHER.STRDATE,' ')=' '))"),
+            std::string::npos)
+      << both.sql;
 }
 
 }  // namespace
