@@ -1,6 +1,7 @@
 #include "ledger_engine/causes.h"
 
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <map>
@@ -607,17 +608,25 @@ void ExplainingSink::EndItem(int item) {
         }
       }
     }
-    // A few rows a statement: each statement reads the lines of all its rows at once.
+    // A row a statement while statements stay quick: an index serves the row's keys, and a
+    // planner facing many rows' keys at once may prefer to scan. Once one is slow (its keys made
+    // the database scan, as a document without a voucher does), the item's remaining rows share
+    // statements, up to 32 a statement, so that one scan serves many rows.
     constexpr std::size_t kRowsPerStatement = 32;
     try {
-      for (std::size_t from = 0; from < rows.size(); from += kRowsPerStatement) {
+      bool share = false;
+      for (std::size_t from = 0; from < rows.size();) {
+        const std::size_t count = share ? kRowsPerStatement : 1;
         std::vector<std::string> conditions;
         std::vector<RowToExplain*> chunk;
-        for (std::size_t r = from; r < rows.size() && r < from + kRowsPerStatement; ++r) {
+        for (std::size_t r = from; r < rows.size() && r < from + count; ++r) {
           conditions.push_back(records[starts[r]].first.condition);
           chunk.push_back(&rows[r]);
         }
+        const auto began = std::chrono::steady_clock::now();
         ReadLines(ctx_.conn(), items, item, conditions, chunk, startDate, endDate_, columns);
+        share = share || std::chrono::steady_clock::now() - began > quick_;
+        from += chunk.size();
       }
       for (RowToExplain& row : rows) {
         if (item != 6 || row.side != RowSide::kStoredOnly) continue;

@@ -49,8 +49,9 @@ class CausesOnDocuments : public ::testing::Test {
   }
   void Exec(const std::string& sql) { conn_->Execute(sql); }
 
-  // The differing rows of `item` with their causes, by key text.
-  std::map<std::string, DifferenceCause> Causes(int item) {
+  // The differing rows of `item` with their causes, by key text; with `shared`, every row after
+  // the first read in statements shared by many rows.
+  std::map<std::string, DifferenceCause> Causes(int item, bool shared = false) {
     HostContext ctx;
     ctx.connection = conn_;
     ctx.user = "demo";
@@ -61,6 +62,7 @@ class CausesOnDocuments : public ::testing::Test {
     DeriveAccountLedgerSql(ctx, screen);
     Collected collected;
     ExplainingSink explaining(ctx, " ", "9999-12-31", {&collected});
+    if (shared) explaining.ShareStatementsAfter(std::chrono::milliseconds(-1));
     std::string error;
     CompareLedger(ctx, screen, ReportFile(dir_.path()), item, " ", "9999-12-31", true, false,
                   {&explaining}, &error);
@@ -176,6 +178,13 @@ TEST_F(CausesOnDocuments, EachEditIsNamedForWhatItIs) {
       movedFrom2 + "'");
 
   const auto one = Causes(1);
+  // Rows read many a statement, each line given to its row by its keys: the same causes.
+  const auto shared = Causes(1, true);
+  ASSERT_EQ(shared.size(), one.size());
+  for (const auto& [key, cause] : one) {
+    EXPECT_EQ(shared.at(key).kind, cause.kind) << key;
+    EXPECT_EQ(shared.at(key).text, cause.text) << key;
+  }
   std::map<std::string, CauseKind> expected = {
       {movedFrom1, CauseKind::kMoved},       {movedTo1, CauseKind::kMoved},
       {Key1(voided), CauseKind::kWithdrawn}, {Key1(twin), CauseKind::kUnposted},
@@ -199,6 +208,9 @@ TEST_F(CausesOnDocuments, EachEditIsNamedForWhatItIs) {
   EXPECT_EQ(two.at(movedFrom2).kind, CauseKind::kUnexplained) << two.at(movedFrom2).text;
   EXPECT_EQ(two.at(movedTo2).kind, CauseKind::kUnposted) << two.at(movedTo2).text;
   EXPECT_EQ(Ids(two.at(movedTo2)), std::set<std::int64_t>{moved});
+  const auto twoShared = Causes(2, true);
+  ASSERT_EQ(twoShared.size(), two.size());
+  for (const auto& [key, cause] : two) EXPECT_EQ(twoShared.at(key).text, cause.text) << key;
 }
 
 }  // namespace
