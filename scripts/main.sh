@@ -26,9 +26,9 @@ run "$tv" sample create --db "$out/sample.db" --owner SAMPLE --faults all \
   --manifest "$out/manifest.json" --force
 echo "== receipt cost check =="
 run "$tv" check-receipts --db "$out/sample.db" --user SAMPLE
-echo "== ledger reconciliation, from the opening balances to the latest period =="
+echo "== ledger reconciliation, from the opening balances to the latest period, with the cause of every difference =="
 latest=$(sqlite3 "$out/sample.db" \
   "SELECT intYear || '.' || printf('%02d', bytPeriod) FROM AccountPeriod ORDER BY intYear DESC, bytPeriod DESC LIMIT 1")
-run "$tv" reconcile --db "$out/sample.db" --user SAMPLE --report-dir "$out" --from 期初 --to "$latest" \
+run "$tv" reconcile --db "$out/sample.db" --user SAMPLE --report-dir "$out" --from 期初 --to "$latest" --explain \
   --html "$out/report.html"
 echo "Report: $out/Compare.txt (GBK text), $out/report.html (a page with charts)"
