@@ -334,19 +334,6 @@ void LiftTest(std::string& sql, std::string_view column, std::string& expression
   }
 }
 
-std::vector<std::string> ColumnNames(const std::string& list) {
-  std::vector<std::string> names;
-  std::size_t start = 0;
-  while (start <= list.size()) {
-    std::size_t comma = list.find(',', start);
-    if (comma == std::string::npos) comma = list.size();
-    names.push_back(
-        db::UpperAscii(db::TrimBlanks(std::string_view(list).substr(start, comma - start))));
-    start = comma + 1;
-  }
-  return names;
-}
-
 constexpr std::size_t kLineColumns = 6;
 
 // The row's condition splits at its top-level " AND "s, outside literals and parentheses.
@@ -577,8 +564,8 @@ void ExplainingSink::EndItem(int item) {
   if (!records.empty()) {
     const std::vector<std::size_t> starts = RowStarts(records);
     const CheckItemTable& items = ctx_.CheckItems;
-    const std::vector<std::string> names =
-        ColumnNames(items.InsertColumns[CheckItemTable::Index(item)]);
+    std::vector<std::string> names = SplitSqlList(items.InsertColumns[CheckItemTable::Index(item)]);
+    for (std::string& name : names) name = db::UpperAscii(name);
     const std::size_t keyCount = static_cast<std::size_t>(records.front().first.keyCount);
     // The value columns the comparison counts, by their position in both statements.
     std::vector<std::size_t> columns;

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "db/text.h"
 #include "ledger_engine/check_items.h"
 
 namespace tallyvet {
@@ -151,6 +152,24 @@ std::string FieldBaseName(std::string_view columnName) {
                                 "' ends with its opening parenthesis");
   }
   return std::string(columnName.substr(paren + 1, columnName.size() - paren - 2));
+}
+
+std::vector<std::string> SplitSqlList(std::string_view list) {
+  std::vector<std::string> items;
+  if (list.empty()) return items;
+  std::string current;
+  bool quoted = false;
+  for (const char c : list) {
+    if (c == '\'') quoted = !quoted;  // a doubled quote flips twice and stays inside
+    if (c == ',' && !quoted) {
+      items.push_back(db::Trim(current, " \t\r\n"));
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+  items.push_back(db::Trim(current, " \t\r\n"));
+  return items;
 }
 
 }  // namespace tallyvet

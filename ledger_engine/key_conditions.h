@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "shell/host_context.h"
 
@@ -22,6 +23,11 @@ std::string QuoteSqlText(std::string_view text);
 // as every statement of a comparison run or a re-registration restricts its rows.
 std::string DateRangeCondition(std::string_view column, std::string_view begin,
                                std::string_view end);
+
+// Splits a SQL list at the commas that stand outside single-quoted literals; each item trimmed of
+// blanks, tabs and line breaks (a key list cut from the host's source may keep a line break).
+// "15,'a,b' ,'x'" gives 15 | 'a,b' | 'x'. An empty text gives no item.
+std::vector<std::string> SplitSqlList(std::string_view list);
 
 // The column name with the table qualifier it carries in the item's SelectSql (LNGITEMID ->
 // ITEMACTIVITYDETAIL.LNGITEMID), or the name unchanged when the SQL does not hold the upper-cased

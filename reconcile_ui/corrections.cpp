@@ -29,11 +29,6 @@ std::string InsertedRowCondition(const CorrectionStatements& c) {
   return condition;
 }
 
-// Blanks, tabs and line breaks off both ends (a key list cut from the host's source may keep them).
-std::string TrimWhitespace(std::string_view text) {
-  return db::Trim(text, " \t\r\n");
-}
-
 }  // namespace
 
 std::string CorrectionUpdateSql(std::string_view table, std::string_view field,
@@ -82,24 +77,6 @@ CorrectionStatements BuildCorrection(const CheckItemTable& items, int item,
   c.update = CorrectionUpdateSql(c.table, c.field, c.amount, c.condition);
   c.insert = CorrectionInsertSql(c.table, c.keyColumns, c.field, c.keyValues, c.amount);
   return c;
-}
-
-std::vector<std::string> SplitSqlList(std::string_view list) {
-  std::vector<std::string> items;
-  if (list.empty()) return items;
-  std::string current;
-  bool quoted = false;
-  for (const char c : list) {
-    if (c == '\'') quoted = !quoted;  // a doubled quote flips twice and stays inside
-    if (c == ',' && !quoted) {
-      items.push_back(TrimWhitespace(current));
-      current.clear();
-    } else {
-      current += c;
-    }
-  }
-  items.push_back(TrimWhitespace(current));
-  return items;
 }
 
 CorrectionJournal::CorrectionJournal(std::filesystem::path folder, std::string owner,

@@ -18,6 +18,7 @@
 #include "db/connection.h"
 #include "db/value.h"
 #include "ledger_engine/journal.h"
+#include "ledger_engine/key_conditions.h"
 #include "shell/host_context.h"
 
 namespace tallyvet {
@@ -53,11 +54,6 @@ std::string CorrectionUpdateSql(std::string_view table, std::string_view field,
 std::string CorrectionInsertSql(std::string_view table, std::string_view keyColumns,
                                 std::string_view field, std::string_view keyValues,
                                 std::string_view amount);
-
-// Splits a SQL list at the commas that stand outside single-quoted literals; each item trimmed of
-// blanks, tabs and line breaks (a key list cut from the host's source may keep a line break).
-// "15,'a,b' ,'x'" gives 15 | 'a,b' | 'x'. An empty text gives no item.
-std::vector<std::string> SplitSqlList(std::string_view list);
 
 // The undo script and the journal of one registration. The files are created by the first Record
 // call, named Correction.<yyyymmdd-hhmmss>[-n].journal.sql and .undo.sql in `folder`, in UTF-8 so
