@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ledger_engine/check_items.h"
+#include "ledger_engine/key_conditions.h"
 #include "sample/build.h"
 #include "sample/sql_text.h"
 #include "sample/statement.h"
@@ -28,35 +29,13 @@ using nlohmann::json;
 
 // Activity types whose quantity every goods ledger (items 1 and 2) sums into a column of its own
 // type. Transfers (27, 28) stay out of every document fault: their pair check joins two
-// documents. So do borrowed purchases (3): the engine's comparison of item 1 has no caption for
-// the name its SELECT gives their amount, and stops there.
+// documents. So do borrowed purchases (3), whose amount item 1's SELECT names under a misspelt
+// alias.
 constexpr const char* kQuantityTypes = "(1,2,5,8,9,13,15,16,19,21,22,30,31,32,33,41)";
 constexpr const char* kSkippedTypes = "(3,27,28)";
 // Documents a fault may pick: posted, not a transfer, with at most `kMaxLines` lines so that one
 // fault reaches a few ledger rows, not dozens.
 constexpr int kMaxLines = 3;
-
-std::string Quote(const std::string& text) {
-  return "'" + ReplaceAll(text, "'", "''") + "'";
-}
-
-// The voucher source item 6 gives a document without a voucher (its DECODE of the type).
-int UnvoucheredSource(std::int64_t type) {
-  switch (type) {
-    case 1:
-    case 2:
-    case 3:
-    case 7:
-      return 9;
-    case 11:
-    case 13:
-    case 15:
-    case 16:
-      return 12;
-    default:
-      return 11;
-  }
-}
 
 // One line of a document with everything its ledger keys are made of.
 struct Line {
@@ -113,9 +92,9 @@ class DocumentPlanter {
     RowKey k;
     k.item = item;
     k.keys = {{ledger.keys[0], date}, {ledger.keys[1], l.item}, {ledger.keys[2], third}};
-    k.stored = ledger.keys[0] + "=" + Quote(date) + " AND " + ledger.keys[1] + "=" +
+    k.stored = ledger.keys[0] + "=" + QuoteSqlText(date) + " AND " + ledger.keys[1] + "=" +
                std::to_string(l.item) + " AND " + ledger.keys[2] + "=" + std::to_string(third);
-    k.source = "ITEMACTIVITY.STRDATE=" + Quote(date) +
+    k.source = "ITEMACTIVITY.STRDATE=" + QuoteSqlText(date) +
                " AND ITEMACTIVITYDETAIL.LNGITEMID=" + std::to_string(l.item) + " AND " +
                sourceThird + "=" + std::to_string(third);
     return k;
@@ -128,7 +107,7 @@ class DocumentPlanter {
     RowKey k;
     k.item = 6;
     if (!l.voucher) {
-      const int source = UnvoucheredSource(l.type);
+      const int source = VoucherSourceOfType(l.type);
       k.keys = {{"STRDATE", " "}, {"LNGVOUCHERSOURCEID", source}, {"INTVOUCHERNO", " "}};
       k.stored = "1=0";
       k.source =
@@ -244,7 +223,7 @@ class DocumentPlanter {
     if (original == 0) return false;
     int day = -1;
     std::string date = lines.front().date;
-    const int source = UnvoucheredSource(lines.front().type);
+    const int source = VoucherSourceOfType(lines.front().type);
     const bool withoutVoucher = !unvoucheredSources_.count(source);
     std::vector<RowKey> keys;
     for (int tries = 0; tries < (newKeys ? 40 : 1); ++tries) {
@@ -274,9 +253,9 @@ class DocumentPlanter {
 
     const std::int64_t copy = ++maxActivity_;
     usedDocuments_.insert(copy);
-    const std::string dateSql =
-        newKeys ? Quote(date) + "," + std::to_string(kYear) + "," + std::to_string(PeriodOfDay(day))
-                : "strDate,intYear,bytPeriod";
+    const std::string dateSql = newKeys ? QuoteSqlText(date) + "," + std::to_string(kYear) + "," +
+                                              std::to_string(PeriodOfDay(day))
+                                        : "strDate,intYear,bytPeriod";
     Exec(s_.db,
          "INSERT INTO ItemActivity (lngActivityID,strDate,intYear,bytPeriod,lngActivityTypeID,"
          "lngReceiptTypeID,strReceiptNo,lngReceiptNo,blnSameGroup,lngOrderActivityID,blnIsVoid,"
@@ -351,7 +330,7 @@ class DocumentPlanter {
         }
       }
       if (!Free(reached)) continue;
-      Exec(s_.db, "UPDATE ItemActivity SET strDate=" + Quote(date) + ",intYear=" +
+      Exec(s_.db, "UPDATE ItemActivity SET strDate=" + QuoteSqlText(date) + ",intYear=" +
                       std::to_string(kYear) + ",bytPeriod=" + std::to_string(PeriodOfDay(day)) +
                       " WHERE lngActivityID=" + std::to_string(id));
       Fault f;

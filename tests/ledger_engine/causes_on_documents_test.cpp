@@ -7,6 +7,7 @@
 #include <set>
 
 #include "db/sqlite_connection.h"
+#include "fixtures.h"
 #include "ledger_engine/causes.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/comparison.h"
@@ -16,17 +17,6 @@
 
 namespace tallyvet {
 namespace {
-
-struct QuietScreen final : ProgressScreen {
-  void SetNotes(const std::string&) override {}
-  double ProgressValue() const override { return 0; }
-  void ShowProgress(double) override {}
-};
-
-struct Collected final : DifferenceSink {
-  void RecordDifference(const DifferenceRecord& r, bool) override { records.push_back(r); }
-  std::vector<DifferenceRecord> records;
-};
 
 std::string KeyText(const std::vector<KeyValue>& keys) {
   std::string text;
@@ -56,11 +46,11 @@ class CausesOnDocuments : public ::testing::Test {
     ctx.connection = conn_;
     ctx.user = "demo";
     ctx.AccountStartDate = "2025-01-01";
-    QuietScreen screen;
+    testing::RecordingScreen screen;
     InitCheckItems(ctx);
     DeriveGoodsLedgerSql(ctx, screen);
     DeriveAccountLedgerSql(ctx, screen);
-    Collected collected;
+    testing::CollectingSink collected;
     ExplainingSink explaining(ctx, " ", "9999-12-31", {&collected});
     if (shared) explaining.ShareStatementsAfter(std::chrono::milliseconds(-1));
     std::string error;
