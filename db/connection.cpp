@@ -31,4 +31,39 @@ std::unique_ptr<RowSource> Connection::OpenRowSource(const std::string& sql) {
   return std::make_unique<RecordsetRows>(OpenResultset(sql, 3, 3));
 }
 
+void Connection::BeginTransaction() {
+  throw Error("this connection runs no transactions", "BEGIN");
+}
+
+void Connection::CommitTransaction() {
+  throw Error("this connection runs no transactions", "COMMIT");
+}
+
+void Connection::RollbackTransaction() {
+  throw Error("this connection runs no transactions", "ROLLBACK");
+}
+
+Transaction::Transaction(Connection& conn) : conn_(conn) {
+  conn_.BeginTransaction();
+}
+
+Transaction::~Transaction() {
+  if (!open_) return;
+  try {
+    if (conn_.InTransaction()) conn_.RollbackTransaction();
+  } catch (const Error&) {
+    // A link that is gone took its transaction with it; nothing of it stands.
+  }
+}
+
+void Transaction::Commit() {
+  open_ = false;
+  conn_.CommitTransaction();
+}
+
+void Transaction::Rollback() {
+  open_ = false;
+  if (conn_.InTransaction()) conn_.RollbackTransaction();
+}
+
 }  // namespace tallyvet::db

@@ -1,6 +1,7 @@
 // The host connection: the one object through which the component reaches the host database.
-// Every statement is the host's SQL text; the component opens no transaction and commits nothing,
-// so each statement stands as the connection leaves it.
+// Every statement is the host's SQL text. Reads run without a transaction of the component's own,
+// so that nothing is held while a person reads a screen or a prompt; a write that must stand or
+// fall whole (a registration, an adjustment) runs inside one transaction, briefly.
 #pragma once
 
 #include <cstdint>
@@ -34,6 +35,43 @@ class Connection {
   virtual std::int64_t RowsAffected() const = 0;
   // True while the last Execute still runs; false once Execute has returned.
   virtual bool StillExecuting() const = 0;
+
+  // A transaction: every statement from BeginTransaction to CommitTransaction or
+  // RollbackTransaction stands or falls with the others (savepoints nest inside it through
+  // Execute). BeginTransaction requires none open and takes the database's write lock where the
+  // database locks whole files (SQLite), so that what the transaction reads stays as read until it
+  // ends; a writer elsewhere waits for it. Commit and rollback leave the connection as before, each
+  // statement standing on its own. All three throw Error; after a failed commit nothing stands.
+  // The default throws: a connection of a test's own that needs none.
+  virtual void BeginTransaction();
+  virtual void CommitTransaction();
+  virtual void RollbackTransaction();
+  // Whether a transaction is open, as the database itself says where it can: a failure after
+  // which the database rolled back on its own (SQLite on a full disk) has ended it.
+  virtual bool InTransaction() const { return false; }
+};
+
+// One transaction for the life of the object (Connection::BeginTransaction). The destructor rolls
+// it back when neither Commit nor Rollback ran, swallowing errors (a destructor must not throw;
+// the failure that brought it here is the one to report).
+class Transaction {
+ public:
+  // Throws Error when the transaction cannot begin (another program's lock past the timeout).
+  explicit Transaction(Connection& conn);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  // Throws Error; the transaction is over either way.
+  void Commit();
+  // Rolls back when the database has not already done so itself. Throws Error.
+  void Rollback();
+  // False once committed or rolled back, by this object or by the database on its own.
+  bool Open() const { return open_ && conn_.InTransaction(); }
+
+ private:
+  Connection& conn_;
+  bool open_ = true;
 };
 
 }  // namespace tallyvet::db

@@ -494,6 +494,7 @@ void OdbcConnection::Connect() {
     Fail(SQL_HANDLE_DBC, link->dbc, nullptr, {});
   }
   link->connected = true;
+  in_transaction_ = false;  // a new link starts in autocommit
   if (options_.read_only) {
     // A hint: drivers that cannot keep a connection read-only answer HYC00 and that is all.
     const SQLRETURN rc = SQLSetConnectAttr(link->dbc, SQL_ATTR_ACCESS_MODE,
@@ -639,6 +640,37 @@ void OdbcConnection::Commit() {
 void OdbcConnection::Rollback() {
   if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, link_->dbc, SQL_ROLLBACK)))
     Fail(SQL_HANDLE_DBC, link_->dbc, link_.get(), "ROLLBACK");
+}
+
+void OdbcConnection::BeginTransaction() {
+  if (in_transaction_) throw Error("a transaction is already open", "BEGIN");
+  SetAutocommit(false);
+  in_transaction_ = true;
+}
+
+void OdbcConnection::CommitTransaction() {
+  if (!in_transaction_) throw Error("no transaction is open", "COMMIT");
+  // Whatever the commit does, the transaction is over: a failed commit rolls back.
+  in_transaction_ = false;
+  try {
+    Commit();
+  } catch (const Error&) {
+    try {
+      Rollback();
+      SetAutocommit(true);
+    } catch (const Error&) {
+      // The commit's failure is the one to report; a link gone took the transaction with it.
+    }
+    throw;
+  }
+  SetAutocommit(true);
+}
+
+void OdbcConnection::RollbackTransaction() {
+  if (!in_transaction_) return;
+  in_transaction_ = false;
+  Rollback();
+  SetAutocommit(true);
 }
 
 bool OdbcConnection::LinkLost() const {

@@ -23,9 +23,9 @@
 // connects again with the same connection string. Recordsets keep the link they were opened on
 // alive, so they may outlive a Reopen or the connection itself.
 //
-// Transactions are the host's business, not the component's: the command line (which plays the
-// host) turns autocommit off and ends a write job with Commit or Rollback. Nothing below them
-// starts or ends a transaction.
+// Transactions: BeginTransaction turns autocommit off until CommitTransaction or
+// RollbackTransaction turn it on again. The lower calls (SetAutocommit, Commit, Rollback) are for
+// what needs the driver's own terms: a common read view, a sample copied in one transaction.
 #pragma once
 
 #include <chrono>
@@ -102,6 +102,11 @@ class OdbcConnection final : public Connection {
   // Autocommit is on after Open. With it off, the driver opens a transaction that lasts until
   // Commit or Rollback. All three throw OdbcError.
   void SetAutocommit(bool on);
+  // Connection's transactions, over autocommit.
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+  bool InTransaction() const override { return in_transaction_; }
   // Transactions from now on read one snapshot (REPEATABLE READ) instead of what each statement
   // finds committed (READ COMMITTED, the default). Throws OdbcError.
   void SetRepeatableRead(bool on);
@@ -142,6 +147,7 @@ class OdbcConnection final : public Connection {
   bool getdata_bound_ = false;  // the driver reads a bound column again (SQL_GD_BOUND)
   std::chrono::seconds query_timeout_{0};
   std::int64_t rows_affected_ = 0;
+  bool in_transaction_ = false;
 };
 
 // Further connections with the same connection string, and one committed state for all of them:

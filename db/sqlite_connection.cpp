@@ -267,6 +267,25 @@ void SqliteConnection::Execute(const std::string& sql) {
   rows_affected_ = sqlite3_total_changes64(db_) - before;
 }
 
+void SqliteConnection::BeginTransaction() {
+  if (InTransaction()) throw Error("a transaction is already open", "BEGIN IMMEDIATE");
+  Execute("BEGIN IMMEDIATE");
+}
+
+void SqliteConnection::CommitTransaction() {
+  if (!InTransaction()) throw Error("no transaction is open (the database ended it)", "COMMIT");
+  Execute("COMMIT");
+}
+
+void SqliteConnection::RollbackTransaction() {
+  if (!InTransaction()) return;  // the database already rolled back on its own
+  Execute("ROLLBACK");
+}
+
+bool SqliteConnection::InTransaction() const {
+  return sqlite3_get_autocommit(db_) == 0;
+}
+
 void SqliteConnection::ExecuteScript(const std::string& sql) {
   char* err = nullptr;
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {

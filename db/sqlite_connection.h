@@ -54,6 +54,12 @@ class SqliteConnection final : public Connection {
   void Execute(const std::string& sql) override;
   std::int64_t RowsAffected() const override { return rows_affected_; }
   bool StillExecuting() const override { return false; }
+  // BEGIN IMMEDIATE: the write lock from the start, so the transaction never meets another
+  // writer half-way (waiting up to the busy timeout for it first).
+  void BeginTransaction() override;
+  void CommitTransaction() override;
+  void RollbackTransaction() override;
+  bool InTransaction() const override;
 
   // Runs a script of several statements as SQLite reads it (no translation): schema files.
   void ExecuteScript(const std::string& sql);
