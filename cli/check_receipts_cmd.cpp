@@ -230,10 +230,9 @@ void AddCheckReceiptsCommand(CLI::App& app) {
                   "folder of the stock ledger rebuild's journal and undo script, created when "
                   "missing (default: the current folder)");
   sub->callback([o] {
-    HostConnection host(o->host, o->adjust && !o->dryRun ? HostConnection::Job::kWrite
-                                                         : HostConnection::Job::kRead);
+    HostConnection host(o->host);
     ExitStatus() = RunCheckReceipts(*o, host);
-    host.Finish(ExitStatus() != kError);
+    host.Finish();
   });
 }
 

@@ -92,8 +92,8 @@ struct InstanceDeleter {
 };
 
 void RunGui(const GuiOptions& options) {
-  // The screens' statements stand one by one, as over the host's own connection.
-  HostConnection host(options.host, HostConnection::Job::kRead);
+  // The screens read statement by statement; their writes open short transactions of their own.
+  HostConnection host(options.host);
   std::shared_ptr<db::Connection> base = host.connection();
   const std::unique_ptr<ComponentLibrary> library = LoadComponent();
   const auto getClass = library->Find<TallyvetGetClassObjectFn>("TallyvetGetClassObject");
@@ -108,7 +108,7 @@ void RunGui(const GuiOptions& options) {
   if (object->vtbl->Run(object.get(), &base, options.host.user.c_str(), error, sizeof error) != 0) {
     throw std::runtime_error(options.className + ".RUN: " + error);
   }
-  host.Finish(true);
+  host.Finish();
   ExitStatus() = kClean;
 }
 

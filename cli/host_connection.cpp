@@ -76,7 +76,7 @@ void AddHostOptions(CLI::App& cmd, HostOptions& options) {
   AddBusyTimeoutOption(cmd, options.busyTimeoutSeconds);
 }
 
-HostConnection::HostConnection(const HostOptions& options, Job job) {
+HostConnection::HostConnection(const HostOptions& options) {
   if (options.odbc.empty()) {
     connection_ = db::SqliteConnection::Open(options.db, options.user,
                                              JobOpenOptions(options.busyTimeoutSeconds));
@@ -93,40 +93,12 @@ HostConnection::HostConnection(const HostOptions& options, Job job) {
   odbc_ = odbc.get();
   connection_ = odbc;
   CheckAccountSet(*connection_, odbc_);
-  if (job == Job::kWrite) {
-    odbc_->SetAutocommit(false);
-    transaction_ = true;
-  }
 }
 
-HostConnection::~HostConnection() {
-  if (!transaction_) return;
-  try {
-    odbc_->Rollback();
-  } catch (const db::Error&) {
-    // The job is already failing for its own reason; a link gone takes its transaction with it.
-  }
-}
-
-void HostConnection::Finish(bool succeeded) {
+void HostConnection::Finish() {
   if (odbc_ != nullptr && odbc_->LinkLost()) {
-    throw std::runtime_error(LinkLostFailure(odbc_->LinkLostError(), transaction_));
+    throw std::runtime_error(LinkLostFailure(odbc_->LinkLostError(), false));
   }
-  if (!transaction_) return;
-  if (!succeeded) {
-    odbc_->Rollback();
-    transaction_ = false;
-    std::cerr << "tallyvet: the job did not succeed: its changes were rolled back, nothing was "
-                 "written\n";
-    return;
-  }
-  try {
-    odbc_->Commit();
-  } catch (const db::Error& e) {
-    throw std::runtime_error("the changes could not be committed, nothing was written: " +
-                             e.message());
-  }
-  transaction_ = false;
 }
 
 }  // namespace tallyvet::cli

@@ -2,10 +2,9 @@
 // or --odbc STRING, a data source through the ODBC driver manager; exactly one of them, and the
 // account-set owner --user.
 //
-// A write job over ODBC runs as one transaction, as a host would run it: autocommit is off from
-// the start, the job commits once at its end, and a job that fails, or stops on an exception,
-// is rolled back, so the database is left as it was. The component itself never starts or ends a
-// transaction. Writes to a --db file stand statement by statement, as before.
+// A job reads without a transaction of its own, so that the host is never held up while a person
+// reads the job's output or answers its question; each write (a registration, an adjustment, a
+// rebuild) opens its own transaction once it has been confirmed and ends it before it reports.
 #pragma once
 
 #include <memory>
@@ -34,28 +33,23 @@ void AddHostOptions(CLI::App& cmd, HostOptions& options);
 
 class HostConnection {
  public:
-  enum class Job { kRead, kWrite };
-
   // Opens the database and checks that it holds an account set. Throws std::runtime_error whose
   // one line says what failed (unknown data source, missing driver, login refused, server out
   // of reach, no account-set tables) with the driver's own message.
-  HostConnection(const HostOptions& options, Job job);
-  // Rolls back a write transaction that Finish did not end; errors there are swallowed.
-  ~HostConnection();
+  explicit HostConnection(const HostOptions& options);
   HostConnection(const HostConnection&) = delete;
   HostConnection& operator=(const HostConnection&) = delete;
 
   const std::shared_ptr<db::Connection>& connection() const { return connection_; }
 
-  // Ends the job. A write transaction is committed when `succeeded`, else rolled back (said on
-  // standard error). Throws std::runtime_error (one line) when the link to the database was lost
-  // during the job, or when the commit fails; nothing is then written.
-  void Finish(bool succeeded);
+  // Ends the job. Throws std::runtime_error (one line) when the link to the database was lost
+  // during the job: what its writes did is then said by them (a write's transaction that the
+  // link took with it did not commit).
+  void Finish();
 
  private:
   std::shared_ptr<db::Connection> connection_;
   db::OdbcConnection* odbc_ = nullptr;
-  bool transaction_ = false;
 };
 
 }  // namespace tallyvet::cli

@@ -72,6 +72,7 @@ struct RebuildCommandOptions {
   std::string to;
   std::string reportDir;
   bool dryRun = false;
+  bool json = false;
 };
 
 // A message of the job's own on standard error, and the exit status to go with it.
@@ -123,6 +124,31 @@ int PeriodPosition(const std::vector<std::string>& periods, const std::string& t
   if (periods.size() > 1) known += ", " + periods[1];
   if (periods.size() > 2) known += " .. " + periods.back();
   throw CLI::ValidationError(option, "no period '" + text + "' in the account set (" + known + ")");
+}
+
+// A table on standard output: columns as wide as their widest cell, the columns in `amounts`
+// right-aligned, the others left-aligned, two blanks between them.
+void PrintAlignedTable(const std::vector<std::string>& header,
+                       const std::vector<std::vector<std::string>>& rows,
+                       const std::set<std::size_t>& amounts) {
+  std::vector<std::size_t> widths;
+  for (const std::string& h : header) widths.push_back(db::DisplayWidth(h));
+  for (const auto& row : rows) {
+    for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+      widths[i] = std::max(widths[i], db::DisplayWidth(row[i]));
+    }
+  }
+  auto print = [&](const std::vector<std::string>& row) {
+    std::string line;
+    for (std::size_t i = 0; i < row.size() && i < widths.size(); ++i) {
+      const std::string pad(widths[i] - db::DisplayWidth(row[i]), ' ');
+      line += amounts.count(i) ? pad + row[i] : row[i] + pad;
+      if (i + 1 < row.size()) line += "  ";
+    }
+    std::cout << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
+  };
+  print(header);
+  for (const auto& row : rows) print(row);
 }
 
 nlohmann::ordered_json KeysJson(const std::vector<KeyValue>& keys) {
@@ -202,25 +228,7 @@ class DifferencePrinter final : public DifferenceSink {
     std::vector<std::string> header = {"项目",   "明细项目", "数据项目", "汇总数",
                                        "明细数", "差额",     "调整"};
     if (explain_) header.push_back("原因");
-    std::vector<std::size_t> widths;
-    for (const std::string& h : header) widths.push_back(db::DisplayWidth(h));
-    for (const auto& row : rows_) {
-      for (std::size_t i = 0; i < row.size(); ++i) {
-        widths[i] = std::max(widths[i], db::DisplayWidth(row[i]));
-      }
-    }
-    auto print = [&](const std::vector<std::string>& row) {
-      std::string line;
-      for (std::size_t i = 0; i < row.size(); ++i) {
-        const std::string pad(widths[i] - db::DisplayWidth(row[i]), ' ');
-        // Amounts right-aligned, texts left-aligned.
-        line += (i >= 3 && i <= 5) ? pad + row[i] : row[i] + pad;
-        if (i + 1 < row.size()) line += "  ";
-      }
-      std::cout << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
-    };
-    print(header);
-    for (const auto& row : rows_) print(row);
+    PrintAlignedTable(header, rows_, {3, 4, 5});
   }
 
   // The table's closing summary list carries notices; JSON lines leave them to standard error.
@@ -267,6 +275,34 @@ void PrintPlanned(const ReportScreen& report, bool json) {
   }
 }
 
+// How each registered row came out: a JSON object per row ("status": registered, changed or
+// failed), or a table of the rows that were not registered, marked as the report screen marks
+// them.
+void PrintRegistration(const ReportScreen& report, const RegistrationSummary& s, bool json) {
+  const Grid& grid = report.grdDiff();
+  if (json) {
+    for (const RegistrationSummary::Row& r : s.rows) {
+      nlohmann::ordered_json line = {{"row", r.row},
+                                     {"item", db::Value(grid.Text(r.row, 0)).AsInteger()},
+                                     {"keys", KeysJson(report.RowKeys(r.row))},
+                                     {"column", UpperAscii(grid.Text(r.row, 3))},
+                                     {"status", RegistrationStatusName(r.status)}};
+      if (!r.error.empty()) line["error"] = r.error;
+      std::cout << line.dump() << "\n";
+    }
+    return;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const RegistrationSummary::Row& r : s.rows) {
+    if (r.status == RegistrationStatus::kRegistered) continue;
+    rows.push_back({grid.Text(r.row, 0), OneLineKeyDescription(grid.Text(r.row, 4)),
+                    grid.Text(r.row, 5), grid.Text(r.row, 8), grid.Text(r.row, 9)});
+  }
+  if (rows.empty()) return;
+  std::cout << "\n未登记的差异：\n";
+  PrintAlignedTable({"项目", "明细项目", "数据项目", "差额", "调整"}, rows, {3});
+}
+
 void RunReconcile(const ReconcileOptions& o) {
   // Before anything else: a run that cannot leave its report must not start.
   EnsureWritableFolder(o.reportDir);
@@ -279,8 +315,7 @@ void RunReconcile(const ReconcileOptions& o) {
     }
   }
 
-  HostConnection host(o.host, o.registerCorrections && !o.dryRun ? HostConnection::Job::kWrite
-                                                                 : HostConnection::Job::kRead);
+  HostConnection host(o.host);
   HostContext ctx;
   ctx.connection = host.connection();
   ctx.user = o.host.user;
@@ -297,7 +332,6 @@ void RunReconcile(const ReconcileOptions& o) {
   for (const bool t : ticked) anyTicked = anyTicked || t;
   if (const std::string invalid = ValidateRun(start, end, anyTicked); !invalid.empty()) {
     Fail(invalid);
-    host.Finish(false);
     return;
   }
 
@@ -365,7 +399,7 @@ void RunReconcile(const ReconcileOptions& o) {
     ending << kDataCorrect << "\n";
     ExitStatus() = kClean;
     ctx.dictionary.Release();
-    host.Finish(true);
+    host.Finish();
     return;
   }
   if (printer.Count() > 0) {
@@ -385,17 +419,22 @@ void RunReconcile(const ReconcileOptions& o) {
       if (!s.confirmed) {
         Fail("registration not confirmed: nothing changed");
       } else {
-        std::cerr << "registered " << s.registered << " row(s), " << s.failed << " failed\n";
-        if (!s.journal.empty()) {
-          std::cerr << "journal: " << s.journal.string() << "\n"
-                    << "undo script: " << s.undoScript.string() << "\n";
+        PrintRegistration(report, s, o.json);
+        if (!s.rolledBack.empty()) {
+          std::cerr << "registration rolled back, nothing was registered: " << s.rolledBack << "\n";
         }
+        std::cerr << "registered " << s.registered << ", changed since compared " << s.changed
+                  << ", failed " << s.failed << "\n";
+        if (!s.journal.empty()) std::cerr << "journal: " << s.journal.string() << "\n";
+        if (!s.undoScript.empty()) std::cerr << "undo script: " << s.undoScript.string() << "\n";
+        // A row changed since the comparison is no failure: the run is not clean (1), and the
+        // next comparison shows where that row stands now.
         if (s.failed > 0) ExitStatus() = kError;
       }
     }
   }
   ctx.dictionary.Release();
-  host.Finish(ExitStatus() != kError);
+  host.Finish();
 }
 
 void RunRebuild(const RebuildCommandOptions& o) {
@@ -413,7 +452,7 @@ void RunRebuild(const RebuildCommandOptions& o) {
     return;
   }
   const std::filesystem::path journalFolder = ReportFolder(o.reportDir);
-  HostConnection host(o.host, o.dryRun ? HostConnection::Job::kRead : HostConnection::Job::kWrite);
+  HostConnection host(o.host);
   HostContext ctx;
   ctx.connection = host.connection();
   ctx.user = o.host.user;
@@ -427,22 +466,60 @@ void RunRebuild(const RebuildCommandOptions& o) {
   progress.Finish();
   ctx.dictionary.Release();
   for (const std::string& notice : outcome.notices) std::cerr << notice << "\n";
-  if (!outcome.error.empty()) {
-    Fail(o.kind + ": not rebuilt, the ledger is unchanged: " + outcome.error);
-    return;
-  }
-  host.Finish(true);
-  if (o.dryRun) {
+  host.Finish();
+  if (o.json) {
+    nlohmann::ordered_json out = {{"kind", o.kind},
+                                  {"from", o.from},
+                                  {"to", o.to},
+                                  {"dry_run", o.dryRun},
+                                  {"rebuilt", outcome.rebuilt},
+                                  {"rows_held", outcome.rowsHeld},
+                                  {"rows_inserted", outcome.rowsInserted}};
+    if (o.dryRun) {
+      nlohmann::ordered_json columns = nlohmann::ordered_json::array();
+      for (const ColumnTotal& t : outcome.totals) {
+        columns.push_back({{"column", t.column},
+                           {"now", t.now},
+                           {"rebuilt", t.rebuilt},
+                           {"difference", RoundHalfEven(ExactDifference(t.rebuilt, t.now), 2)}});
+      }
+      out["columns"] = columns;
+    }
+    if (!outcome.blankColumns.empty()) out["blank_columns"] = outcome.blankColumns;
+    if (!outcome.error.empty()) {
+      out["error"] = outcome.error;
+      out["ledger_state"] = outcome.ledgerState;
+    }
+    if (!outcome.journal.empty()) {
+      out["journal"] = outcome.journal.string();
+      out["undo_script"] = outcome.undoScript.string();
+    }
+    std::cout << out.dump() << "\n";
+  } else if (o.dryRun) {
     std::cout << o.kind << ": " << outcome.rowsHeld << " ledger row(s) from " << o.from << " to "
               << o.to << "; the rebuild would insert " << outcome.rowsInserted << "\n";
-    std::cerr << "dry run: nothing changed\n";
-  } else {
+    // Per column, so that a column the rebuild would empty or multiply shows before anything
+    // changes.
+    std::vector<std::vector<std::string>> rows;
+    for (const ColumnTotal& t : outcome.totals) {
+      rows.push_back({t.column, db::RoundedText(t.now), db::RoundedText(t.rebuilt),
+                      db::RoundedText(ExactDifference(t.rebuilt, t.now))});
+    }
+    PrintAlignedTable({"column", "now", "as rebuilt", "difference"}, rows, {1, 2, 3});
+  } else if (outcome.rebuilt) {
     std::cout << o.kind << ": " << outcome.rowsHeld << " ledger row(s) from " << o.from << " to "
               << o.to << " replaced by " << outcome.rowsInserted << "\n";
-    if (!outcome.journal.empty()) {
-      std::cerr << "journal: " << outcome.journal.string() << "\n"
-                << "undo script: " << outcome.undoScript.string() << "\n";
-    }
+  }
+  if (!outcome.error.empty()) {
+    Fail(o.kind + (o.dryRun ? ": the rebuild would stop: " : ": not rebuilt: ") + outcome.error +
+         "; " + outcome.ledgerState);
+    return;
+  }
+  if (o.dryRun) {
+    std::cerr << "dry run: nothing changed\n";
+  } else if (!outcome.journal.empty()) {
+    std::cerr << "journal: " << outcome.journal.string() << "\n"
+              << "undo script: " << outcome.undoScript.string() << "\n";
   }
   ExitStatus() = kClean;
 }
@@ -511,7 +588,8 @@ void AddReconcileCommand(CLI::App& app) {
                       "(default: the current folder)");
   rebuild->add_flag("--dry-run", r->dryRun,
                     "print how many ledger rows the range holds and how many the rebuild would "
-                    "insert; change nothing");
+                    "insert, and every value column's total now and as rebuilt; change nothing");
+  rebuild->add_flag("--json", r->json, "print the outcome as one JSON object");
   rebuild->callback([r] { RunRebuild(*r); });
 }
 

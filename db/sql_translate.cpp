@@ -1114,8 +1114,8 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner) {
   // A rule may write behind the last token (an alias after the last column); when that token is
   // a string, name or comment left open, the addition would land inside it.
   if (EndsInsideQuoteOrComment(sql)) return sql;
-  return OracleNullOrdering(OracleConcatenation(
-      CompareTextWithNumber(RewriteOuterJoins(DropNologging(StripOwner(sql, owner))))));
+  return OracleNullOrdering(OracleConcatenation(CompareTextWithNumber(
+      RewriteOuterJoins(DropFromDual(DropNologging(StripOwner(sql, owner)))))));
 }
 
 std::string TranslateForPostgres(const std::string& sql, LongNames* long_names) {

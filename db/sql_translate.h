@@ -67,7 +67,8 @@ std::string DecodeToCase(const std::string& sql);
 // NVL(a, b) -> COALESCE(a, b), for PostgreSQL: orafce's NVL wants both arguments of one type.
 std::string NvlToCoalesce(const std::string& sql);
 
-// SELECT ... FROM DUAL -> SELECT ...: PostgreSQL selects without a FROM and has no DUAL.
+// SELECT ... FROM DUAL -> SELECT ...: SQLite and PostgreSQL select without a FROM and have no
+// DUAL (a guarded INSERT ... SELECT ... FROM DUAL WHERE NOT EXISTS (...) selects one row or none).
 std::string DropFromDual(const std::string& sql);
 
 // Gives each select-list column that is an expression without alias its text, upper-cased and cut
@@ -80,8 +81,8 @@ std::string DropFromDual(const std::string& sql);
 using LongNames = std::vector<std::pair<std::string, std::string>>;  // label, name
 std::string NameExpressionColumns(const std::string& sql, LongNames* long_names = nullptr);
 
-// All rules in order: StripOwner, DropNologging, RewriteOuterJoins, CompareTextWithNumber,
-// OracleConcatenation, OracleNullOrdering.
+// All rules in order: StripOwner, DropNologging, DropFromDual, RewriteOuterJoins,
+// CompareTextWithNumber, OracleConcatenation, OracleNullOrdering.
 //
 // None of the rules throws on odd input: text a rule cannot make sense of (unbalanced
 // parentheses, an outer join it cannot place) is left as written, for SQLite to refuse with its

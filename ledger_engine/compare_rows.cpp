@@ -69,6 +69,21 @@ const std::string& ValueCaption(const HostContext& ctx, const std::string& prefe
 
 enum class Mark { Matched, A, B };
 
+// The ledger rows under a condition; a count that cannot be read counts as none.
+std::int64_t RowsUnder(db::Connection& conn, const std::string& table,
+                       const std::string& condition) {
+  try {
+    auto rs = conn.OpenResultset(
+        "SELECT COUNT(*) FROM " + table + (condition.empty() ? "" : " WHERE " + condition), 3);
+    const std::int64_t n = rs->Eof() ? 0 : rs->Fields()[0].Value().AsInteger();
+    rs->Close();
+    return n;
+  } catch (const db::Error&) {
+    // Deliberately absorbed: the correction is listed either way, only under the plainer text.
+    return 0;
+  }
+}
+
 void LoadRow(const db::Recordset& rs, std::vector<db::Value>& row) {
   const auto& fields = rs.Fields();
   for (std::size_t i = 0; i < row.size(); ++i) row[i] = fields[i].Value();
@@ -249,6 +264,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
     bool conditionSplit = false;
     std::string keyColumnList, keyValueList;
     bool rowRecorded = false;
+    bool rowInserted = false;  // this run's correction inserted the row
 
     ++steps;
     if (steps > storedRowCount) storedRowCount += 100;
@@ -335,24 +351,43 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
           conditionSplit = true;
         }
         const std::string& column = stoFields[i].Name();
+        // Every correction carries what the comparison read as its guard, so that it changes
+        // nothing where the host has written the row since: an UPDATE only while the column still
+        // holds the value compared, an INSERT only while no row under the keys exists. A later
+        // column of a row this run inserted finds that row holding the column's default.
         std::string statement;
         double listedAmount = 0;
+        const std::string where = condition.empty() ? "" : condition + " AND ";
         if (mark == Mark::Matched) {
           statement = "UPDATE " + ledgerTable + " SET " + column + "=" + rv.AsText() + " WHERE " +
-                      condition;
+                      where + StillHoldsCondition(column, sv.AsDouble());
           listedAmount = ExactDifference(sv.AsDouble(), rv.AsDouble());
         } else if (mark == Mark::B) {
-          statement =
-              "UPDATE " + ledgerTable + " SET " + column + "=" + "0" + " WHERE " + condition;
+          statement = "UPDATE " + ledgerTable + " SET " + column + "=" + "0" + " WHERE " + where +
+                      StillHoldsCondition(column, sv.AsDouble());
           listedAmount = sv.AsDouble();
+        } else if (!rowInserted) {
+          statement = InsertWhereAbsentSql(ledgerTable, keyColumnList + "," + column,
+                                           keyValueList + "," + rv.AsText(),
+                                           condition.empty() ? "1=1" : condition);
+          listedAmount = -rv.AsDouble();
         } else {
-          statement = "INSERT INTO " + ledgerTable + "(" + keyColumnList + "," + column +
-                      ") VALUES (" + keyValueList + "," + rv.AsText() + ")";
+          statement = "UPDATE " + ledgerTable + " SET " + column + "=" + rv.AsText() + " WHERE " +
+                      where + StillHoldsCondition(column, 0);
           listedAmount = -rv.AsDouble();
         }
-        const bool stands = ExecuteSql(ctx, statement) && ctx.conn().RowsAffected() != 0;
+        const bool ran = ExecuteSql(ctx, statement);
+        const bool stands = ran && ctx.conn().RowsAffected() != 0;
+        if (stands && mark == Mark::A) rowInserted = true;
         if (!stands) {
-          AddDifferenceLine(screen, ValueCaption(ctx, recFields[i].Name(), stoFields[i].Name()),
+          const std::string& caption = ValueCaption(ctx, recFields[i].Name(), stoFields[i].Name());
+          // A guard that held the statement back is no failed correction: the row moved on since
+          // it was read, and is listed apart. Only a statement that found no row at all under
+          // its keys is listed as the correction that did not stand.
+          const bool changed =
+              ran && (mark == Mark::A || RowsUnder(ctx.conn(), ledgerTable, condition) > 0);
+          AddDifferenceLine(screen,
+                            changed ? caption + std::string(kChangedSinceCompared) : caption,
                             RoundHalfEven(listedAmount, 2));
         }
       }

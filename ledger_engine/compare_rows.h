@@ -31,6 +31,10 @@
 
 namespace tallyvet {
 
+// After a value column's caption in the summary list: its correction changed nothing because the
+// ledger row moved on since the comparison read it (another program wrote it).
+inline constexpr std::string_view kChangedSinceCompared = "（对账后已变动）";
+
 // Differences are rounded as every amount is (db/value.h).
 using db::RoundHalfEven;
 
@@ -74,8 +78,11 @@ void AddDifferenceLine(ProgressScreen& screen, std::string_view text, double amo
 // After at least one difference, AddDifferenceLine(screen, "检查并更新<n>笔差异!", 0) is called.
 // When `writeReport`, every difference fills `record` and goes to the sinks; when `correct` and
 // item is 1, 2 or 4, every difference is also written into the item's LedgerTable (UPDATE for a
-// matched or "B" row, INSERT for an "A" row) through ExecuteSql, and a statement that fails or
-// touches no row is listed with AddDifferenceLine. Corrections already written stay.
+// matched or "B" row, INSERT for an "A" row) through ExecuteSql, each guarded by what the
+// comparison read (StillHoldsCondition, InsertWhereAbsentSql), and a statement that fails or
+// touches no row is listed with AddDifferenceLine: under the column's caption, or, when a row
+// under the keys holds another value by then, under the caption and kChangedSinceCompared.
+// Corrections already written stay.
 // Throws: whatever reading the results, the dictionary (a column without a caption, a key that is
 // no id column) or a sink throws; the caller (CompareLedger) turns it into a failed comparison.
 bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomputed,

@@ -420,6 +420,30 @@ bool DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen) {
   return scan.rows > 0;
 }
 
+std::string SourceLineNaming(HostContext& ctx, int item, std::string_view name) {
+  const std::string_view unit = item <= 3 ? kGoodsUnit : kAccountUnit;
+  auto rs = ctx.conn().OpenResultset(
+      "SELECT LINE,Text FROM ALL_SOURCE WHERE OWNER=" + QuoteSqlText(UpperAscii(ctx.user)) +
+          " AND NAME='" + std::string(unit) + "' ORDER BY LINE",
+      3);
+  const std::string& header = ctx.CheckItems.FunctionHeader[CheckItemTable::Index(item)];
+  bool inFunction = false;
+  std::string found;
+  for (; !rs->Eof() && found.empty(); rs->MoveNext()) {
+    const std::string line = DropLastChar(UpperAscii(TrimBlanks(SourceText(*rs))));
+    if (!inFunction) {
+      inFunction = line == header;
+      continue;
+    }
+    if (ContainsWord(line, name)) {
+      found = std::string(unit) + " line " + rs->Fields()["LINE"].Value().AsText() + ": " +
+              db::Trim(DropLastChar(SourceText(*rs)), " \t\r\n");
+    }
+  }
+  rs->Close();
+  return found;
+}
+
 void GetKeyColumns(const CheckItemTable& items, int item, std::string& columns,
                    std::string& positions) {
   columns.clear();

@@ -83,6 +83,11 @@ std::vector<std::string> ColumnsLeftOut(const db::Recordset& rs, std::string_vie
 std::string ColumnsLeftOutNotice(int item, const std::vector<std::string>& columns,
                                  std::string_view what);
 
+// Where the owner's stored source of item 1 to 4 first names `name` (upper-cased, as a word of
+// its own) after the item's function header: "MDLITEM line 127: SUM(...) DBLSALECOST", the line
+// trimmed. Empty when no line does. Throws db::Error from the database.
+std::string SourceLineNaming(HostContext& ctx, int item, std::string_view name);
+
 // The item's key columns and their positions ("1,2,3"): KeyColumns when set (items 5 and 6, with
 // their fixed positions), otherwise the GROUP BY list of SelectSql without qualifiers (both empty
 // when the SELECT has no GROUP BY). Throws std::out_of_range for an item outside 1 to 6.

@@ -95,6 +95,15 @@ void ChangeJournal::WriteUndoScript() {
   WriteFileWhole(undoPath_, text);
 }
 
+void ChangeJournal::Discard(const std::string& why) {
+  if (finished_ || !journal_.is_open()) return;
+  finished_ = true;
+  std::error_code ignored;  // a script never written is no script left behind
+  std::filesystem::remove(undoPath_, ignored);
+  Write("-- " + why + "\n-- nothing of the above stands; no undo script is kept\n-- finished: " +
+        CurrentDateTimeText() + "\n");
+}
+
 void ChangeJournal::Finish() {
   if (finished_ || !journal_.is_open()) return;
   WriteUndoScript();

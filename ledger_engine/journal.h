@@ -52,6 +52,10 @@ class ChangeJournal {
   void WriteUndoScript();
   // WriteUndoScript and the journal's "-- finished" line. Idempotent. Throws std::system_error.
   void Finish();
+  // Ends the journal of changes that did not stand (their transaction was rolled back): it says
+  // so, with `why`, and no undo script is left behind, so that nobody undoes what never happened.
+  // Whichever of Finish and Discard comes first ends the journal. Throws std::system_error.
+  void Discard(const std::string& why);
 
   bool Started() const { return journal_.is_open(); }
   const std::filesystem::path& JournalPath() const { return journalPath_; }

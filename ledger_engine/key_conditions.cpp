@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "db/text.h"
+#include "db/value.h"
 #include "ledger_engine/check_items.h"
 
 namespace tallyvet {
@@ -70,6 +71,20 @@ std::string QuoteSqlText(std::string_view text) {
   }
   quoted += '\'';
   return quoted;
+}
+
+std::string StillHoldsCondition(std::string_view column, double seen, std::string_view tolerance) {
+  std::string sql = "ABS(NVL(";
+  sql.append(column).append(",0)-(").append(db::FormatDouble(seen)).append("))<");
+  return sql.append(tolerance);
+}
+
+std::string InsertWhereAbsentSql(std::string_view table, std::string_view columns,
+                                 std::string_view values, std::string_view condition) {
+  std::string sql = "INSERT INTO ";
+  sql.append(table).append("(").append(columns).append(") SELECT ").append(values);
+  sql.append(" FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM ").append(table).append(" WHERE ");
+  return sql.append(condition).append(")");
 }
 
 std::string DateRangeCondition(std::string_view column, std::string_view begin,

@@ -24,6 +24,19 @@ std::string QuoteSqlText(std::string_view text);
 std::string DateRangeCondition(std::string_view column, std::string_view begin,
                                std::string_view end);
 
+// The guard of a write computed from an earlier read: "ABS(NVL(<column>,0)-(<seen>))<<tolerance>",
+// true while the column still holds what was read, to the tolerance (half a cent for ledger
+// values, which comparisons judge to the cent). Joined with AND to the write's own condition, it
+// makes the write change nothing once another program has moved the value on.
+std::string StillHoldsCondition(std::string_view column, double seen,
+                                std::string_view tolerance = "0.005");
+
+// "INSERT INTO <table>(<columns>) SELECT <values> FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM
+// <table> WHERE <condition>)": an insert of a row that was missing when it was read, which inserts
+// nothing once a row under `condition` exists.
+std::string InsertWhereAbsentSql(std::string_view table, std::string_view columns,
+                                 std::string_view values, std::string_view condition);
+
 // Splits a SQL list at the commas that stand outside single-quoted literals; each item trimmed of
 // blanks, tabs and line breaks (a key list cut from the host's source may keep a line break).
 // "15,'a,b' ,'x'" gives 15 | 'a,b' | 'x'. An empty text gives no item.

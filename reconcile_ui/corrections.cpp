@@ -48,9 +48,22 @@ std::string CorrectionInsertSql(std::string_view table, std::string_view keyColu
   return sql;
 }
 
+const char* RegistrationStatusName(RegistrationStatus status) {
+  switch (status) {
+    case RegistrationStatus::kChanged:
+      return "changed";
+    case RegistrationStatus::kFailed:
+      return "failed";
+    case RegistrationStatus::kRegistered:
+      break;
+  }
+  return "registered";
+}
+
 CorrectionStatements BuildCorrection(const CheckItemTable& items, int item,
                                      std::string_view condition, const std::string& field,
-                                     std::string_view difference) {
+                                     std::string_view difference,
+                                     const std::optional<ComparedValue>& compared) {
   CorrectionStatements c;
   c.item = item;
   c.table = items.LedgerTable[CheckItemTable::Index(item)];
@@ -74,8 +87,22 @@ CorrectionStatements BuildCorrection(const CheckItemTable& items, int item,
   double amount = -db::Value(difference).AsDouble();
   if (amount == 0) amount = 0;  // never "-0"
   c.amount = db::FormatDouble(amount);
-  c.update = CorrectionUpdateSql(c.table, c.field, c.amount, c.condition);
-  c.insert = CorrectionInsertSql(c.table, c.keyColumns, c.field, c.keyValues, c.amount);
+  if (!compared) {
+    c.update = CorrectionUpdateSql(c.table, c.field, c.amount, c.condition);
+    c.insert = CorrectionInsertSql(c.table, c.keyColumns, c.field, c.keyValues, c.amount);
+    return c;
+  }
+  c.guarded = true;
+  const std::string guard = StillHoldsCondition(c.field, compared->stored);
+  c.update = CorrectionUpdateSql(c.table, c.field, c.amount,
+                                 c.condition.empty() ? guard : c.condition + " AND " + guard);
+  // A row the ledger held when it was compared and no longer holds was taken away since: putting
+  // back just its difference would make a row of a difference alone.
+  if (!compared->rowHeld.value_or(false)) {
+    c.insert =
+        InsertWhereAbsentSql(c.table, c.keyColumns + "," + c.field, c.keyValues + "," + c.amount,
+                             c.condition.empty() ? "1=1" : c.condition);
+  }
   return c;
 }
 
@@ -84,7 +111,8 @@ CorrectionJournal::CorrectionJournal(std::filesystem::path folder, std::string o
     : journal_(std::move(folder), "Correction", "correction journal", std::move(owner),
                std::move(stamp)) {}
 
-bool CorrectionJournal::Register(db::Connection& conn, int row, const CorrectionStatements& c) {
+RegistrationStatus CorrectionJournal::Register(db::Connection& conn, int row,
+                                               const CorrectionStatements& c) {
   journal_.Start();
   const auto Write = [this](const std::string& text) { journal_.Write(text); };
   Write("\n-- row " + std::to_string(row) + ": item " + std::to_string(c.item) + ", " + c.table +
@@ -137,12 +165,22 @@ bool CorrectionJournal::Register(db::Connection& conn, int row, const Correction
       restore.push_back(CorrectionUpdateSql(c.table, c.field, "-(" + c.amount + ")", c.condition));
     }
     journal_.AddUndo(std::move(restore));
-    return true;
+    return RegistrationStatus::kRegistered;
   }
+  const auto changed = [&] {
+    Write(
+        "-- changed since compared: the ledger no longer holds what the comparison read; not "
+        "registered\n");
+    return RegistrationStatus::kChanged;
+  };
+  // A guarded UPDATE that found the row but not the value compared: somebody wrote it since.
+  if (c.guarded && !old.empty()) return changed();
+  if (c.insert.empty()) return changed();
   const std::int64_t inserted = run(c.insert);
   if (inserted > 0)
     journal_.AddUndo({"DELETE FROM " + c.table + " WHERE " + InsertedRowCondition(c)});
-  return inserted == 1;
+  if (c.guarded && inserted == 0) return changed();
+  return inserted == 1 ? RegistrationStatus::kRegistered : RegistrationStatus::kFailed;
 }
 
 }  // namespace tallyvet

@@ -17,6 +17,8 @@ namespace {
 constexpr std::array<std::string_view, 5> kButtonCaptions = {"重新登记汇总数", "查看单据明细",
                                                              "退出", "全选", "查看图表报告"};
 
+constexpr const char* kRowSavepoint = "tallyvet_register_row";
+
 double NumberIn(const std::string& text) {
   return db::Value(text).AsDouble();
 }
@@ -84,12 +86,35 @@ void ReportScreen::WriteReport(const std::string& strKeyDesc, const std::string&
   ++counter;
   if (!summary) {
     lastDetailRow_ = row;
-    causes_.erase(row);  // a row written again belongs to a new run
+    // A row written again belongs to a new run.
+    causes_.erase(row);
+    keys_.erase(row);
+    compared_[row] = ComparedValue{dblTotalAmount, std::nullopt};
   }
 }
 
-void ReportScreen::WriteCause(std::shared_ptr<const DifferenceCause> cause) {
-  if (lastDetailRow_ > 0 && cause) causes_[lastDetailRow_] = std::move(cause);
+void ReportScreen::WriteComparedRow(const DifferenceRecord& record) {
+  if (lastDetailRow_ <= 0) return;
+  if (record.cause) causes_[lastDetailRow_] = record.cause;
+  keys_[lastDetailRow_] = record.keys;
+  compared_[lastDetailRow_].rowHeld = record.side != RowSide::kRecomputedOnly;
+}
+
+const std::vector<KeyValue>& ReportScreen::RowKeys(int row) const {
+  static const std::vector<KeyValue> none;
+  const auto found = keys_.find(row);
+  return found == keys_.end() ? none : found->second;
+}
+
+CorrectionStatements ReportScreen::CorrectionOfRow(int row, int item) const {
+  const auto found = compared_.find(row);
+  // A row the comparison did not write (a host's own WriteReport call) is guarded by the stored
+  // figure it shows.
+  const ComparedValue compared = found != compared_.end()
+                                     ? found->second
+                                     : ComparedValue{NumberIn(grdDiff_.Text(row, 6)), std::nullopt};
+  return BuildCorrection(ctx_.CheckItems, item, grdDiff_.Text(row, 2), grdDiff_.Text(row, 3),
+                         grdDiff_.Text(row, 8), compared);
 }
 
 const DifferenceCause* ReportScreen::SelectedCause() const {
@@ -194,8 +219,7 @@ std::vector<std::pair<int, CorrectionStatements>> ReportScreen::PlannedCorrectio
     if (grdDiff_.Text(row, 9) != kMark) continue;
     const auto item = static_cast<std::int16_t>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
     if (item <= 0 || item > 6) continue;
-    planned.emplace_back(row, BuildCorrection(ctx_.CheckItems, item, grdDiff_.Text(row, 2),
-                                              grdDiff_.Text(row, 3), grdDiff_.Text(row, 8)));
+    planned.emplace_back(row, CorrectionOfRow(row, item));
   }
   return planned;
 }
@@ -209,54 +233,124 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
   }
   summary.confirmed = true;
   CorrectionJournal journal(reportFolder_, ctx_.user);
-  for (int row = 1; row < grdDiff_.Rows(); ++row) {
+  db::Connection& conn = ctx_.conn();
+  // The grid as it was, for the rows whose registration does not stand after all.
+  const Grid before = grdDiff_;
+  std::optional<db::Transaction> transaction;
+  // One short transaction for all rows, opened only now that the question is answered and closed
+  // before the closing message: nothing is held on the account set while a person reads.
+  const auto rollBack = [&](const std::string& why) {
+    summary.rolledBack = why;
+    if (transaction) {
+      try {
+        transaction->Rollback();
+      } catch (const db::Error&) {
+        // Rolling back a transaction the database has already ended or lost is all that failed.
+      }
+    }
+  };
+  try {
+    transaction.emplace(conn);
+  } catch (const db::Error& e) {
+    summary.rolledBack = e.message();
+  }
+  for (int row = 1; row < grdDiff_.Rows() && summary.rolledBack.empty(); ++row) {
     if (grdDiff_.Text(row, 9) != kMark) continue;
     const auto item = static_cast<std::int16_t>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
     grdDiff_.SetText(row, 9, std::string(kError));
     if (item > 0) {
       ++summary.statements;
-      bool registered = false;
+      RegistrationSummary::Row outcome{row, RegistrationStatus::kFailed, {}};
+      // Each row stands alone: a statement the database refuses takes back only its own row.
+      bool savepoint = false;
       try {
-        const CorrectionStatements c =
-            BuildCorrection(ctx_.CheckItems, item, grdDiff_.Text(row, 2), grdDiff_.Text(row, 3),
-                            grdDiff_.Text(row, 8));
-        registered = journal.Register(ctx_.conn(), row, c);
+        const CorrectionStatements c = CorrectionOfRow(row, item);
+        conn.Execute(std::string("SAVEPOINT ") + kRowSavepoint);
+        savepoint = true;
+        outcome.status = journal.Register(conn, row, c);
+        conn.Execute(std::string("RELEASE ") + kRowSavepoint);
       } catch (const db::Error& e) {
         // One refused statement must not hide the rest: the row keeps "错误", the message is
         // kept for the closing message, and the loop goes on.
-        if (summary.firstError.empty()) summary.firstError = e.message();
+        outcome.error = e.message();
+        if (savepoint && transaction->Open()) {
+          try {
+            conn.Execute(std::string("ROLLBACK TO ") + kRowSavepoint);
+            conn.Execute(std::string("RELEASE ") + kRowSavepoint);
+          } catch (const db::Error& undo) {
+            rollBack(e.message() + "; " + undo.message());
+          }
+        }
+        // The database ended the transaction itself (a full disk, a lost link): nothing stands.
+        if (!transaction->Open() && summary.rolledBack.empty()) rollBack(e.message());
       } catch (const std::out_of_range& e) {
         // An item number without a ledger (not one the comparison writes): the row's own fault.
-        if (summary.firstError.empty()) summary.firstError = e.what();
+        outcome.error = e.what();
       }
-      if (registered) {
-        ++summary.registered;
+      if (!outcome.error.empty() && summary.firstError.empty()) summary.firstError = outcome.error;
+      if (outcome.status == RegistrationStatus::kRegistered) {
         grdDiff_.SetText(row, 6, grdDiff_.Text(row, 7));
         grdDiff_.SetText(row, 8, "0");
         grdDiff_.SetText(row, 9, "");
-      } else {
-        ++summary.failed;
+      } else if (outcome.status == RegistrationStatus::kChanged) {
+        grdDiff_.SetText(row, 9, std::string(kChanged));
       }
+      summary.rows.push_back(std::move(outcome));
     }
     grdDiff_.Row = row;
     grdDiff_.TopRow = row;
     grdDiff_.WholeRowSelected = true;
     Refresh();
   }
-  journal.Finish();
+  if (summary.rolledBack.empty()) {
+    try {
+      // The undo script is on disk before the changes it undoes are committed.
+      journal.WriteUndoScript();
+      transaction->Commit();
+    } catch (const db::Error& e) {
+      summary.rolledBack = "the changes could not be committed: " + e.message();
+    }
+  }
+  if (!summary.rolledBack.empty()) {
+    rollBack(summary.rolledBack);
+    // Nothing stands: every row the loop reached keeps its figures and is marked "错误".
+    for (RegistrationSummary::Row& r : summary.rows) {
+      for (int col = 6; col <= 8; ++col) grdDiff_.SetText(r.row, col, before.Text(r.row, col));
+      grdDiff_.SetText(r.row, 9, std::string(kError));
+      r.status = RegistrationStatus::kFailed;
+    }
+    if (journal.Started()) journal.Discard("rolled back: " + summary.rolledBack);
+    Refresh();
+  } else {
+    journal.Finish();
+  }
+  for (const RegistrationSummary::Row& r : summary.rows) {
+    if (r.status == RegistrationStatus::kRegistered) ++summary.registered;
+    if (r.status == RegistrationStatus::kChanged) ++summary.changed;
+    if (r.status == RegistrationStatus::kFailed) ++summary.failed;
+  }
   if (journal.Started()) {
     summary.journal = journal.JournalPath();
-    summary.undoScript = journal.UndoPath();
+    if (summary.rolledBack.empty()) summary.undoScript = journal.UndoPath();
   }
   lastRegistration_ = summary;
-  if (summary.statements == 0) {
+  if (!summary.rolledBack.empty()) {
+    messages_.Show(std::string(kNothingRegistered) + summary.rolledBack, caption,
+                   MessageIcon::Error);
+  } else if (summary.statements == 0) {
     messages_.Show(std::string(kNothingMarked), caption, MessageIcon::Error);
-  } else if (summary.failed == 0) {
+  } else if (summary.failed == 0 && summary.changed == 0) {
     messages_.Show(std::string(kRegistered), caption, MessageIcon::Information);
   } else {
-    std::string text = std::string(kRegistered) + "\r\n" + std::to_string(summary.failed) +
-                       "条记录未能登记，仍标为\"错误\"";
-    if (!summary.firstError.empty()) text += "：" + summary.firstError;
+    std::string text(kRegistered);
+    if (summary.changed > 0) {
+      text += "\r\n" + std::to_string(summary.changed) + "条记录在对账后已变动，未登记，标为\"" +
+              std::string(kChanged) + "\"，请重新对账";
+    }
+    if (summary.failed > 0) {
+      text += "\r\n" + std::to_string(summary.failed) + "条记录未能登记，仍标为\"错误\"";
+      if (!summary.firstError.empty()) text += "：" + summary.firstError;
+    }
     messages_.Show(text, caption, MessageIcon::Warning);
   }
   return summary;
@@ -292,7 +386,7 @@ void ReportScreenSink::RecordDifference(const DifferenceRecord& record, bool /*f
   screen_.WriteReport(record.keyDescription, record.columnCaption, record.storedValue,
                       record.recomputedValue, record.item, record.keyCount, record.columnIndex,
                       record.condition, record.columnName);
-  screen_.WriteCause(record.cause);
+  screen_.WriteComparedRow(record);
   Sum& sum = sums_[record.item][record.columnIndex];
   sum.name = record.columnName;
   sum.caption = record.columnCaption;

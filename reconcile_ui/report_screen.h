@@ -10,8 +10,11 @@
 //  - GrdDiffClick on column 9 of a markable row, or "全选": toggles marks ("√" <-> empty; "错误"
 //    clears);
 //  - "重新登记汇总数" (RegisterCorrections): after a Yes to the confirmation, every row marked "√"
-//    is written into its ledger (UPDATE, else INSERT), journalled beside the report; a row that
-//    cannot be registered keeps "错误" and the loop goes on; a closing message says how it went;
+//    is written into its ledger (UPDATE, else INSERT), guarded by the value the comparison read,
+//    journalled beside the report, all in one short transaction that commits before the closing
+//    message; a row that cannot be registered keeps "错误" and the loop goes on; a row whose
+//    ledger value changed since it was compared is marked "已变动" and left as it is; a closing
+//    message says how it went. Nothing is held on the account set while the screen waits;
 //  - "查看单据明细" (ShowDocumentDetail): the documents behind the selected row in a detail list;
 //  - "退出": the unload hook;
 //  - "查看图表报告" (ShowReportPage): the run's report page written as Compare.html beside the
@@ -49,13 +52,23 @@ struct LauncherTexts {
 
 // The outcome of one RegisterCorrections.
 struct RegistrationSummary {
+  struct Row {
+    int row = 0;  // the detail grid's row
+    RegistrationStatus status = RegistrationStatus::kFailed;
+    std::string error;  // the database's message, for a failed row
+  };
   bool confirmed = false;  // the question was answered Yes
   int statements = 0;      // marked rows for which statements were built
   int registered = 0;      // rows written into their ledger
+  int changed = 0;         // rows left alone: their ledger value changed since the comparison
   int failed = 0;          // rows that kept "错误"
   std::string firstError;  // the first database message, if any
+  // Set when nothing of the registration stands (its transaction did not commit, or the
+  // database rolled it back on its own): why; every row then counts as failed.
+  std::string rolledBack;
+  std::vector<Row> rows;  // every row a statement was built for, in grid order
   std::filesystem::path journal;
-  std::filesystem::path undoScript;
+  std::filesystem::path undoScript;  // empty when nothing stands
 };
 
 // The statement behind "查看单据明细": the item's SelectSql up to its first "GROUP BY", every
@@ -75,11 +88,15 @@ class ReportScreen {
   static constexpr int kMaxDetailRows = 35000;
   static constexpr std::string_view kMark = "√";
   static constexpr std::string_view kError = "错误";
+  // The row's ledger value is no longer the one compared: another program wrote it since.
+  static constexpr std::string_view kChanged = "已变动";
   static constexpr std::string_view kConfirmation =
       "已结账期间数据调整，建议在指定期间输入调整单据进行调整！\r\n"
       "未结账期间可通过本程序自动调整差额。";
   static constexpr std::string_view kRegistered = "登记完毕!";
   static constexpr std::string_view kNothingMarked = "请选择登账条目!";
+  // Followed by why: the registration's transaction did not stand, so no row was registered.
+  static constexpr std::string_view kNothingRegistered = "登记未完成，账表未做任何修改：";
 
   // The view's side: repaint after a change, show a detail list modally, close the screen.
   struct Hooks {
@@ -104,8 +121,10 @@ class ReportScreen {
                    double dblTotalAmount, double dblListAmount, int tbl, int rows, int col,
                    const std::string& condition, const std::string& strFieldName);
 
-  // The cause of the detail row the last WriteReport wrote (none when it wrote no detail row).
-  void WriteCause(std::shared_ptr<const DifferenceCause> cause);
+  // What the comparison knew of the detail row the last WriteReport wrote (nothing when it wrote
+  // no detail row): whether the ledger held the row, its keys, its cause. Registration guards
+  // its statements with it; without it, the row is guarded by the stored value alone.
+  void WriteComparedRow(const DifferenceRecord& record);
   // The cause of the selected detail row, or null.
   const DifferenceCause* SelectedCause() const;
   // lblCause: "原因：" + the selected row's cause kind and sentence; empty without one.
@@ -141,6 +160,8 @@ class ReportScreen {
   // The statements registering would run for every row marked "√", in row order, with the row
   // number; nothing is run.
   std::vector<std::pair<int, CorrectionStatements>> PlannedCorrections() const;
+  // The keys of a detail row as its comparison gave them (empty when not given).
+  const std::vector<KeyValue>& RowKeys(int row) const;
   // ShowDocumentDetail (button 1). Throws db::Error / DictionaryError from LoadData. When the row
   // has a cause naming documents, they are marked in the list; a withdrawn document, which the
   // ledger's statement no longer selects, is listed after the others.
@@ -180,6 +201,9 @@ class ReportScreen {
   RegistrationSummary lastRegistration_;
   int lastDetailRow_ = 0;
   std::map<int, std::shared_ptr<const DifferenceCause>> causes_;  // by detail row
+  std::map<int, ComparedValue> compared_;                         // by detail row
+  std::map<int, std::vector<KeyValue>> keys_;                     // by detail row
+  CorrectionStatements CorrectionOfRow(int row, int item) const;
 };
 
 // The hand-over from a comparison run to the report screen: every difference becomes a detail

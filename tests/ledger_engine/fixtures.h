@@ -55,6 +55,19 @@ struct LoggingConnection final : db::Connection {
   }
   std::int64_t RowsAffected() const override { return inner->RowsAffected(); }
   bool StillExecuting() const override { return inner->StillExecuting(); }
+  void BeginTransaction() override {
+    statements.push_back("BEGIN");
+    inner->BeginTransaction();
+  }
+  void CommitTransaction() override {
+    statements.push_back("COMMIT");
+    inner->CommitTransaction();
+  }
+  void RollbackTransaction() override {
+    statements.push_back("ROLLBACK");
+    inner->RollbackTransaction();
+  }
+  bool InTransaction() const override { return inner->InTransaction(); }
   const std::unique_ptr<db::SqliteConnection> inner;
   std::vector<std::string> queries, statements;
 };

@@ -27,13 +27,23 @@ class SpyConnection final : public db::Connection {
     if (failQuery && failQuery(sql)) throw db::Error("scripted failure", sql);
     return inner.OpenResultset(sql, cursor, lock);
   }
-  void Execute(const std::string& sql) override { inner.Execute(sql); }
+  void Execute(const std::string& sql) override {
+    executed.push_back(sql);
+    if (failExecute && failExecute(sql)) throw db::Error("scripted failure", sql);
+    inner.Execute(sql);
+  }
   std::int64_t RowsAffected() const override { return inner.RowsAffected(); }
   bool StillExecuting() const override { return inner.StillExecuting(); }
+  void BeginTransaction() override { inner.BeginTransaction(); }
+  void CommitTransaction() override { inner.CommitTransaction(); }
+  void RollbackTransaction() override { inner.RollbackTransaction(); }
+  bool InTransaction() const override { return inner.InTransaction(); }
 
   db::Connection& inner;
   std::function<bool(const std::string&)> failQuery;
+  std::function<bool(const std::string&)> failExecute;
   std::vector<std::string> opened;
+  std::vector<std::string> executed;
 };
 
 // Keeps every message shown as "title|text".

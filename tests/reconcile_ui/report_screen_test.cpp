@@ -103,7 +103,9 @@ TEST(ReportScreenWriteReport, DetailGridStopsAt35000RowsSummaryHasNoLimit) {
   EXPECT_EQ(r.screen.grdDiff().Rows(), 35000);  // 34999 rows and the header
   EXPECT_EQ(r.screen.grdTotal().Rows(), 35006);
   // A cause given after a dropped row lands nowhere, not on the last row that stood.
-  r.screen.WriteCause(std::make_shared<DifferenceCause>());
+  DifferenceRecord caused;
+  caused.cause = std::make_shared<DifferenceCause>();
+  r.screen.WriteComparedRow(caused);
   r.screen.grdDiff().Row = 34999;
   EXPECT_EQ(r.screen.SelectedCause(), nullptr);
 }
@@ -115,7 +117,9 @@ TEST(ReportScreenCause, FollowsTheSelectedRowAndGoesWithARunsRow) {
   auto moved = std::make_shared<DifferenceCause>();
   moved->kind = CauseKind::kMoved;
   moved->text = "单据RK0001已从本行移到日期=2005-01-09，账中仍记在本行。";
-  r.screen.WriteCause(moved);
+  DifferenceRecord record;
+  record.cause = moved;
+  r.screen.WriteComparedRow(record);
   r.StockDifference("2005-01-04", 1, 10, 0);
   EXPECT_EQ(r.screen.lblCause(), "");  // nothing selected
   r.screen.GrdDiffClick(1, 4);
@@ -187,14 +191,15 @@ TEST(CorrectionStatements, QuotedExamplesAmountSignsAndLiterals) {
 }
 
 // Registration writes each marked row into its ledger (UPDATE when the row exists, INSERT when
-// not); registered rows take the recomputed figure and lose their mark. The journal's undo script
-// puts the ledger back exactly, also rows that one condition matched with different values.
+// not), each statement guarded by the value the comparison read; registered rows take the
+// recomputed figure and lose their mark. The journal's undo script puts the ledger back exactly.
 TEST(ReportScreenRegistration, UpdatesElseInsertsAndTheUndoScriptRestoresTheLedger) {
   Report r;
   r.set.StockRow("2005-03-04", 15, 2, 1, 100);
   r.set.StockRow("2005-03-06", 17, 2, 3, 5);
   r.set.StockRow("2005-03-08", 19, 2, 0.3, 1.0 / 3);
-  // Two ledger rows under one condition (its group is not part of it), with different values.
+  // Two ledger rows under one condition (its group is not part of it), neither holding the 30
+  // the comparison is said to have read: a value the comparison never saw is not corrected.
   r.set.StockRow("2005-03-09", 20, 1, 1, 10);
   r.set.StockRow("2005-03-09", 20, 3, 1, 20);
   const std::vector<std::string> before = r.set.Rows("ItemDaily2");
@@ -219,29 +224,37 @@ TEST(ReportScreenRegistration, UpdatesElseInsertsAndTheUndoScriptRestoresTheLedg
   const std::string question =
       "对账报告 [?] 已结账期间数据调整，建议在指定期间输入调整单据进行调整！\r\n"
       "未结账期间可通过本程序自动调整差额。";
-  EXPECT_EQ(r.messages.said,
-            (std::vector<std::string>{question, question, "对账报告 [i] 登记完毕!"}));
+  EXPECT_EQ(
+      r.messages.said,
+      (std::vector<std::string>{
+          question, question,
+          "对账报告 [w] 登记完毕!\r\n1条记录在对账后已变动，未登记，标为\"已变动\"，请重新对账"}));
   EXPECT_EQ(r.set.Rows("ItemDaily2"),
             (std::vector<std::string>{"2005-03-04|15|2|1|112.5", "2005-03-05|16|2|2|7",
                                       "2005-03-06|17|2|3|0",
                                       "2005-03-08|19|2|0.3|" + db::FormatDouble(1.0 / 3 + 0.5),
-                                      "2005-03-09|20|1|1|13", "2005-03-09|20|3|1|23"}));
+                                      "2005-03-09|20|1|1|10", "2005-03-09|20|3|1|20"}));
   const Grid& diff = r.screen.grdDiff();
-  for (int row = 1; row <= 6; ++row) EXPECT_EQ(RowText(diff, row, 7), diff.Text(row, 6) + "|0|");
+  for (int row = 1; row <= 5; ++row) EXPECT_EQ(RowText(diff, row, 7), diff.Text(row, 6) + "|0|");
+  EXPECT_EQ(RowText(diff, 6, 6), "30|33|-3|已变动");
   EXPECT_EQ(RowText(diff, 7, 6), "0|9|-9|");
   EXPECT_EQ(diff.Row, 6);
   EXPECT_EQ(diff.TopRow, 6);
+  const RegistrationSummary& s = r.screen.LastRegistration();
+  EXPECT_EQ(std::vector<int>({s.statements, s.registered, s.changed, s.failed}),
+            std::vector<int>({6, 5, 1, 0}));
 
   // Each statement is journalled with the values it found before it and the rows it touched.
-  const RegistrationSummary& s = r.screen.LastRegistration();
   const std::string journal = FileText(s.journal);
   EXPECT_NE(
       journal.find("-- before: SELECT DBLSALEAMOUNT FROM ItemDaily2 WHERE STRDATE='2005-03-04'"
                    " AND LNGITEMID=15 AND LNGPOSITIONGROUPID=2\n--   100\nUPDATE ItemDaily2 "
                    "SET DBLSALEAMOUNT=DBLSALEAMOUNT+(12.5) WHERE STRDATE='2005-03-04' AND "
-                   "LNGITEMID=15 AND LNGPOSITIONGROUPID=2;\n-- rows affected: 1\n"),
+                   "LNGITEMID=15 AND LNGPOSITIONGROUPID=2 AND "
+                   "ABS(NVL(DBLSALEAMOUNT,0)-(100))<0.005;\n-- rows affected: 1\n"),
       std::string::npos)
       << journal;
+  EXPECT_NE(journal.find("-- rows affected: 0\n-- changed since compared"), std::string::npos);
   r.set.Script(FileText(s.undoScript));
   EXPECT_EQ(r.set.Rows("ItemDaily2"), before);
 }
@@ -283,7 +296,8 @@ TEST(ReportScreenRegistration, ItemFiveCorrectionLeavesRowsWithOtherZeroKeysAlon
   EXPECT_EQ(r.screen.PlannedCorrections().at(0).second.update,
             "UPDATE AccountDaily SET DBLUNVOUCHERDEBIT=DBLUNVOUCHERDEBIT+(15) WHERE "
             "STRDATE='2005-03-04' AND LNGACCOUNTID=101 AND LNGORGANIZATIONID=7 AND "
-            "LNGSOURCEORGANIZATIONID=7 AND NVL(LNGDEPARTMENTID,0)=0");
+            "LNGSOURCEORGANIZATIONID=7 AND NVL(LNGDEPARTMENTID,0)=0 AND "
+            "ABS(NVL(DBLUNVOUCHERDEBIT,0)-(25))<0.005");
   r.Register();
   EXPECT_EQ(r.set.Rows("AccountDaily"),
             (std::vector<std::string>{"2005-03-04|101|0|7|7|40|0", "2005-03-04|101|3|7|7|60|0"}));

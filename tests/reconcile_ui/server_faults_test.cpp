@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <map>
+#include <sstream>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "db/odbc_connection.h"
 #include "sample/sample.h"
@@ -111,12 +114,26 @@ TEST_F(ServerFaults, ALockHeldByAnotherSessionIsWaitedForThenNamed) {
   EXPECT_GE(waited, 1s);
   EXPECT_EQ(Fingerprints(), before_);
 
-  // Registration writes item by item; the rows of item 3's ledger are held.
+  // Registration writes row by row, each row standing alone; the rows of item 3's ledger are
+  // held, so item 3's updates fail after waiting, and every other row stands.
   const auto rowsHeld = Holding("SELECT * FROM srv.ItemDaily1 FOR UPDATE");
-  const testing::ProgramResult registered = Run(Register() + " --busy-timeout 1");
+  const testing::ProgramResult registered = Run(Register() + " --busy-timeout 1 --json");
   EXPECT_EQ(registered.status, 2) << registered.err;
   EXPECT_NE(registered.err.find("locked by another session"), std::string::npos) << registered.err;
-  EXPECT_EQ(Fingerprints(), before_);
+  std::map<std::string, int> outcomes;  // "item status" -> rows
+  std::istringstream lines(registered.out);
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    if (j.contains("status")) ++outcomes[j["item"].dump() + " " + j["status"].get<std::string>()];
+  }
+  EXPECT_GT(outcomes["3 failed"], 0) << registered.out;
+  for (const auto& [outcome, rows] : outcomes) {
+    if (outcome.find("failed") != std::string::npos) {
+      EXPECT_EQ(outcome, "3 failed");
+    }
+  }
+  EXPECT_GT(outcomes["2 registered"], 0) << registered.out;
+  EXPECT_NE(Fingerprints().at("PositionDaily"), before_.at("PositionDaily"));
 }
 
 // The server terminates the job's session in the middle of its work: of the DELETE of a rebuild,
