@@ -68,6 +68,7 @@ void PrintFindings(const CheckActivityScreen& screen, bool json) {
 
 std::string UpdateOutcomeText(const AdjustmentOutcome::AverageCostUpdate& u, bool preview) {
   if (u.statement.empty()) return "no line";
+  if (u.changed) return "changed";
   if (!u.ok) return receipt_audit::kFailedMark;
   return preview ? "would update" : "ok";
 }
@@ -78,7 +79,9 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
     const CheckFinding* f = FindingOfRow(screen, w.gridRow);
     const std::string id = f ? f->lngActivityDetailID : "";
     const std::string kind = f ? f->kind : "";
-    const std::string result = !w.ok     ? std::string(receipt_audit::kFailedMark)
+    // "changed": the line moved on since the checks read it, and was left as it is.
+    const std::string result = w.changed ? std::string("changed")
+                               : !w.ok   ? std::string(receipt_audit::kFailedMark)
                                : preview ? "would write"
                                          : "ok";
     if (json) {
@@ -130,6 +133,9 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
     if (outcome.reregistered) j["reregistered"] = *outcome.reregistered;
     if (outcome.averageCostError) j["averageCostError"] = *outcome.averageCostError;
     if (outcome.reregistrationError) j["reregistrationError"] = *outcome.reregistrationError;
+    if (outcome.rolledBack) j["rolledBack"] = *outcome.rolledBack;
+    if (!outcome.journal.empty()) j["journal"] = outcome.journal.string();
+    if (!outcome.undoScript.empty()) j["undoScript"] = outcome.undoScript.string();
     std::cout << j.dump() << "\n";
     return;
   }
@@ -137,15 +143,22 @@ void PrintOutcome(const CheckActivityScreen& screen, const AdjustmentOutcome& ou
   if (preview) {
     std::cout << "stock ledger: would be re-registered from " << outcome.earliestDate
               << " (dry run: nothing changed)\n";
+  } else if (outcome.rolledBack) {
+    std::cout << "adjustment rolled back: " << *outcome.rolledBack << "\n";
   } else if (outcome.reregistered.value_or(false)) {
     std::cout << "stock ledger: re-registered from " << outcome.earliestDate << "\n";
-    if (!outcome.rebuildJournal.empty()) {
-      std::cerr << "journal: " << outcome.rebuildJournal.string() << "\n"
-                << "undo script: " << outcome.rebuildUndoScript.string() << "\n";
-    }
-  } else {
-    std::cout << "stock ledger: NOT re-registered"
-              << (outcome.reregistrationError ? ": " + *outcome.reregistrationError : "") << "\n";
+  }
+  int changed = 0;
+  for (const auto& w : outcome.writeBacks) changed += w.changed ? 1 : 0;
+  for (const auto& u : outcome.averageCostUpdates) changed += u.changed ? 1 : 0;
+  if (changed > 0) {
+    std::cout << changed
+              << " line(s) changed since the checks read them and were left as they "
+                 "are; check again\n";
+  }
+  if (!outcome.journal.empty()) std::cerr << "journal: " << outcome.journal.string() << "\n";
+  if (!outcome.undoScript.empty()) {
+    std::cerr << "undo script: " << outcome.undoScript.string() << "\n";
   }
 }
 
@@ -205,7 +218,14 @@ int RunCheckReceipts(const CheckReceiptsOptions& o, HostConnection& host) {
   progress.Finish();
   PrintOutcome(screen, *outcome, o.json, o.dryRun);
   // The message box has already put the database's message on standard error.
-  if (outcome->averageCostError || outcome->reregistrationError) status = kError;
+  if (outcome->rolledBack || outcome->averageCostError || outcome->reregistrationError) {
+    status = kError;
+  }
+  // A line left alone because it changed since the checks: not clean, and the next check shows
+  // where it stands.
+  for (const auto& w : outcome->writeBacks) {
+    if (w.changed && status == kClean) status = kFindings;
+  }
   screen.cmdRpt_Click(1);
   return status;
 }

@@ -37,6 +37,42 @@ std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& 
   return inserts;
 }
 
+std::string TableFingerprint(db::Connection& conn, const std::string& table,
+                             const std::string& condition) {
+  std::string sums;
+  {
+    auto shape = conn.OpenResultset("SELECT * FROM " + table + " WHERE 1=0", 3);
+    for (std::size_t i = 0; i < shape->Fields().Count(); ++i) {
+      switch (shape->Fields()[i].Type()) {
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 14:
+        case 20:
+        case 131:
+        case 139:
+          sums += ",SUM(" + shape->Fields()[i].Name() + ")";
+          break;
+        default:
+          break;
+      }
+    }
+    shape->Close();
+  }
+  auto rs =
+      conn.OpenResultset("SELECT COUNT(*)" + sums + " FROM " + table + " WHERE " + condition, 3);
+  std::string fingerprint;
+  // Totals to four decimals: a server that sums in another order must not make a difference.
+  for (std::size_t i = 0; !rs->Eof() && i < rs->Fields().Count(); ++i) {
+    const db::Value v = rs->Fields()[i].Value();
+    fingerprint += (i ? "|" : "") + (i == 0 ? v.AsText() : db::RoundedText(v.AsDouble(), 4));
+  }
+  rs->Close();
+  return fingerprint;
+}
+
 ChangeJournal::ChangeJournal(std::filesystem::path folder, std::string prefix, std::string title,
                              std::string owner, std::string stamp)
     : folder_(std::move(folder)),

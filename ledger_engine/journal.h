@@ -28,6 +28,13 @@ std::string SqlLiteral(const db::Value& value);
 std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& table,
                                        const std::string& condition);
 
+// The row count of `table` under `condition` and the total of each of its numeric columns, as one
+// text: two readings are equal when the rows are, but for changes that cancel out exactly. Cheap
+// next to reading the rows, for telling after a rollback that a table is as it was. Throws
+// db::Error.
+std::string TableFingerprint(db::Connection& conn, const std::string& table,
+                             const std::string& condition);
+
 class ChangeJournal {
  public:
   // The files are created by Start, named <prefix>.<stamp>[-n].journal.sql and .undo.sql in

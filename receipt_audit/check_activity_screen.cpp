@@ -8,6 +8,7 @@
 #include "db/value.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/derivation.h"
+#include "ledger_engine/key_conditions.h"
 #include "ledger_engine/reregistration.h"
 
 namespace tallyvet::receipt_audit {
@@ -31,6 +32,30 @@ constexpr std::array<int, kGridColumns> kHeaderPadding = {0, 0, 36, 6, 5, 12, 0}
 // Chinese character two.
 constexpr int kCellWidth = 90;
 constexpr int kCellMargins = 120;
+
+constexpr const char* kAdjustmentSavepoint = "tallyvet_adjustment";
+constexpr const char* kStockLedger = "PositionDaily";
+// Followed by why and where the account set stands.
+constexpr const char* kNothingAdjusted = "调整未完成，已全部撤回：";
+// The cost columns an adjustment writes, in the order its journal keeps them.
+constexpr const char* kLineColumns[] = {"dblAmount", "dblCostAmount", "dblAvgCostAmount"};
+
+// A line's cost columns as they stand (none when the line is gone).
+std::vector<db::Value> LineValues(db::Connection& conn, const std::string& lineId) {
+  auto rs = conn.OpenResultset(
+      "SELECT dblAmount,dblCostAmount,dblAvgCostAmount FROM ItemActivityDetail WHERE "
+      "lngActivityDetailID=" +
+          lineId,
+      3);
+  std::vector<db::Value> values;
+  if (!rs->Eof()) {
+    for (std::size_t i = 0; i < std::size(kLineColumns); ++i) {
+      values.push_back(rs->Fields()[i].Value());
+    }
+  }
+  rs->Close();
+  return values;
+}
 
 // The database's own message where there is one.
 std::string MessageOf(const std::exception& e) {
@@ -223,6 +248,8 @@ void CheckActivityScreen::RunOneCheck(const ReceiptCheck& check, ProgressStepper
       StepProgress();
       CheckFinding finding;
       finding.kind = std::string(check.kind);
+      finding.costColumns = check.costColumns;
+      finding.secondColumns = check.secondColumns;
       finding.strDate = dateField.Value().AsText();
       if (finding.strDate < earliestDate_) earliestDate_ = finding.strDate;
 
@@ -274,6 +301,13 @@ void CheckActivityScreen::RunOneCheck(const ReceiptCheck& check, ProgressStepper
   rs->Close();
 }
 
+const CheckFinding* CheckActivityScreen::FindingOfRow(int gridRow) const {
+  for (const CheckFinding& f : findings_) {
+    if (f.gridRow == gridRow) return &f;
+  }
+  return nullptr;
+}
+
 AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions& options) {
   AdjustmentOutcome outcome;
   SetHeight(kHeightWorking);
@@ -282,37 +316,215 @@ AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions
   progressVisible_ = true;
   Repaint(Part::Progress);
   SetNotes(kAdjustingNotes);
+  linesBefore_.clear();
 
-  WriteBackMarkedRows(outcome);
-  UpdateAverageCosts(outcome);
+  db::Connection& conn = ctx_.conn();
+  const CheckGrid gridBefore = grid_;
+  const std::string earliestBefore = earliestDate_;
+  std::optional<ChangeJournal> journal;
+  std::optional<db::Transaction> transaction;
+  bool inSavepoint = false;
+  std::string ledgerBefore;
+  // The write-backs, the average-cost updates and the stock ledger's rebuild stand or fall
+  // together: the documents and the ledger that summarises them never part.
+  const auto stop = [&](const std::string& cause) {
+    std::string undoFailure;
+    if (transaction) {
+      try {
+        transaction->Rollback();
+      } catch (const db::Error& e) {
+        undoFailure = e.message();
+      }
+    } else if (inSavepoint && conn.InTransaction()) {
+      try {
+        conn.Execute(std::string("ROLLBACK TO ") + kAdjustmentSavepoint);
+        conn.Execute(std::string("RELEASE ") + kAdjustmentSavepoint);
+      } catch (const db::Error& e) {
+        undoFailure = e.message();
+      }
+    }
+    // Read again what the adjustment wrote, to say where the account set stands.
+    std::optional<bool> asBefore;
+    try {
+      bool same = true;
+      for (const auto& [lineId, values] : linesBefore_) {
+        same = same && LineValues(conn, lineId) == values;
+      }
+      if (!ledgerBefore.empty()) {
+        same = same && TableFingerprint(conn, kStockLedger, "1=1") == ledgerBefore;
+      }
+      asBefore = same;
+    } catch (const std::exception& e) {
+      undoFailure += (undoFailure.empty() ? "" : "; ") + std::string(e.what());
+    }
+    std::string state;
+    if (asBefore == true) {
+      state = "nothing of the adjustment stands (checked: the " +
+              std::to_string(linesBefore_.size()) +
+              " document line(s) it wrote and the stock ledger are as before)";
+    } else {
+      state = (asBefore == false ? std::string("the document lines or the stock ledger are NOT "
+                                               "as before")
+                                 : "whether the document lines and the stock ledger are as "
+                                   "before could not be checked (" +
+                                       undoFailure + ")") +
+              (journal ? "; the undo script " + journal->UndoPath().string() + " puts them back"
+                       : std::string());
+    }
+    outcome.rolledBack = cause + "; " + state;
+    if (journal && journal->Started()) {
+      try {
+        if (asBefore == true) {
+          journal->Discard("rolled back: " + *outcome.rolledBack);
+        } else {
+          journal->Write("-- failed: " + *outcome.rolledBack + "\n");
+          journal->Finish();
+        }
+      } catch (const std::exception&) {
+        // The adjustment's own failure is the one to report.
+      }
+    }
+    // The grid shows the lines as they stand: as before, the row that failed marked "错误".
+    const std::optional<int> failedRow =
+        !outcome.writeBacks.empty() && !outcome.writeBacks.back().ok &&
+                !outcome.writeBacks.back().changed && outcome.writeBackError
+            ? std::optional<int>(outcome.writeBacks.back().gridRow)
+            : std::nullopt;
+    grid_ = gridBefore;
+    if (failedRow) grid_.cells[static_cast<std::size_t>(*failedRow)][6] = kFailedMark;
+    earliestDate_ = earliestBefore;
+    Repaint(Part::Grid);
+    messages_.Show(std::string(kNothingAdjusted) + *outcome.rolledBack, kErrorTitle,
+                   MessageIcon::Error);
+  };
+
+  try {
+    if (conn.InTransaction()) {
+      // Inside the caller's transaction (a preview that rolls it all back): a savepoint.
+      conn.Execute(std::string("SAVEPOINT ") + kAdjustmentSavepoint);
+      inSavepoint = true;
+    } else {
+      transaction.emplace(conn);
+    }
+    if (!journalFolder_.empty()) {
+      journal.emplace(journalFolder_, "Adjustment", "cost adjustment journal", ctx_.user);
+      journal->Start();
+      outcome.journal = journal->JournalPath();
+      outcome.undoScript = journal->UndoPath();
+    }
+    if (options.reregister) ledgerBefore = TableFingerprint(conn, kStockLedger, "1=1");
+  } catch (const std::exception& e) {
+    stop(MessageOf(e));
+    SetHeight(kHeightResting);
+    return outcome;
+  }
+  ChangeJournal* log = journal ? &*journal : nullptr;
+  bool ok = WriteBackMarkedRows(outcome, log) && UpdateAverageCosts(outcome, log);
   outcome.earliestDate = earliestDate_;
-  if (options.reregister) ReRegisterStockLedger(outcome);
-
+  if (ok && options.reregister) ok = ReRegisterStockLedger(outcome, log);
+  if (!ok) {
+    stop(outcome.writeBackError        ? *outcome.writeBackError
+         : outcome.averageCostError    ? *outcome.averageCostError
+         : outcome.reregistrationError ? *outcome.reregistrationError
+                                       : std::string("the adjustment failed"));
+  } else {
+    try {
+      // The undo script is on disk before the changes it undoes are committed.
+      if (journal) journal->WriteUndoScript();
+      if (transaction) {
+        transaction->Commit();
+      } else {
+        conn.Execute(std::string("RELEASE ") + kAdjustmentSavepoint);
+      }
+      if (journal) journal->Finish();
+    } catch (const std::exception& e) {
+      stop("the adjustment could not be committed: " + MessageOf(e));
+    }
+  }
+  if (outcome.rolledBack) {
+    outcome.reregistered = outcome.reregistrationRan ? std::optional<bool>(false) : std::nullopt;
+    outcome.journal = journal && std::filesystem::exists(journal->JournalPath())
+                          ? journal->JournalPath()
+                          : std::filesystem::path();
+    outcome.undoScript = journal && std::filesystem::exists(journal->UndoPath())
+                             ? journal->UndoPath()
+                             : std::filesystem::path();
+  }
   SetHeight(kHeightResting);
   return outcome;
 }
 
-void CheckActivityScreen::WriteBackMarkedRows(AdjustmentOutcome& outcome) {
+void CheckActivityScreen::JournalLine(ChangeJournal* journal, const std::string& lineId,
+                                      const std::string& what) {
+  std::vector<db::Value> before = LineValues(ctx_.conn(), lineId);
+  if (journal != nullptr) {
+    std::string text = "\n-- " + what + ", line " + lineId + ", before:";
+    for (std::size_t i = 0; i < before.size(); ++i) {
+      text += std::string(" ") + kLineColumns[i] + "=" + SqlLiteral(before[i]);
+    }
+    journal->Write(text + "\n");
+    if (!before.empty()) {
+      std::string restore = "UPDATE ItemActivityDetail SET ";
+      for (std::size_t i = 0; i < before.size(); ++i) {
+        restore += std::string(i ? "," : "") + kLineColumns[i] + "=" + SqlLiteral(before[i]);
+      }
+      journal->AddUndo({restore + " WHERE lngActivityDetailID=" + lineId});
+    }
+  }
+  linesBefore_.emplace_back(lineId, std::move(before));
+}
+
+bool CheckActivityScreen::WriteBackMarkedRows(AdjustmentOutcome& outcome, ChangeJournal* journal) {
+  db::Connection& conn = ctx_.conn();
   for (int r = 1; r < grid_.Rows(); ++r) {
     CheckGrid::Row& row = grid_.cells[static_cast<std::size_t>(r)];
     if (row[6] != kMark) continue;
     StepProgress();
-    const std::optional<std::string> sql = WriteBackSql(row[1], row[0], row[3]);
-    // ExecuteSql absorbs the database's error on purpose: the row's "错误" is the report.
-    const bool ok = sql.has_value() && ExecuteSql(ctx_, *sql);
-    if (ok) {
+    std::optional<std::string> sql = WriteBackSql(row[1], row[0], row[3]);
+    AdjustmentOutcome::WriteBack written{r, sql.value_or(std::string{}), false, false};
+    if (!sql) {
+      // A kind no check produces: the row's own fault, as the screen has always shown it.
+      row[6] = kFailedMark;
+      outcome.writeBacks.push_back(std::move(written));
+      Repaint(Part::Grid);
+      continue;
+    }
+    // The line is written only while it still holds what the checks read.
+    if (const CheckFinding* f = FindingOfRow(r)) {
+      written.statement +=
+          LineStillHolds(f->costColumns, f->costAmount, f->secondColumns, f->secondAmount);
+    }
+    try {
+      const std::string lineId = row[0].substr(row[0].find('=') + 1);
+      JournalLine(journal, lineId, "write-back of row " + std::to_string(r));
+      if (journal != nullptr) journal->Write(written.statement + ";\n");
+      conn.Execute(written.statement);
+      const std::int64_t touched = conn.RowsAffected();
+      if (journal != nullptr) journal->Write("-- rows affected: " + std::to_string(touched) + "\n");
+      written.ok = touched != 0;
+      written.changed = touched == 0;
+    } catch (const std::exception& e) {
+      outcome.writeBackError = "write-back of row " + std::to_string(r) + ": " + MessageOf(e);
+      outcome.writeBacks.push_back(std::move(written));
+      return false;
+    }
+    if (written.ok) {
       row[4] = row[3];
       row[5].clear();
       row[6].clear();
     } else {
-      row[6] = kFailedMark;
+      if (journal != nullptr) {
+        journal->Write("-- changed since the check read it: left as it is\n");
+      }
+      row[6] = kChangedMark;
     }
-    outcome.writeBacks.push_back({r, sql.value_or(std::string{}), ok});
+    outcome.writeBacks.push_back(std::move(written));
     Repaint(Part::Grid);
   }
+  return true;
 }
 
-void CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome) {
+bool CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome, ChangeJournal* journal) {
   SetNotes(kAverageCostNotes);
   const bool old = IsOldVersion(accountSetVersion_);
   try {
@@ -350,9 +562,23 @@ void CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome) {
           if (update.strDate < earliestDate_) earliestDate_ = update.strDate;
           update.difference = db::RoundHalfEven(
               sumCostField.Value().AsDouble() - sumAvgField.Value().AsDouble(), 2);
+          JournalLine(journal, update.lngActivityDetailID, "average cost");
+          // The amount was computed from the line's average cost as it stands now: added only
+          // while it still does.
+          const std::vector<db::Value>& seen = linesBefore_.back().second;
           update.statement = AverageCostUpdateSql(update.difference, update.lngActivityDetailID);
-          // The screen does not look at the outcome; it is kept for callers that list it.
-          update.ok = ExecuteSql(ctx_, update.statement);
+          if (seen.size() == std::size(kLineColumns)) {
+            update.statement += " AND " + StillHoldsCondition("dblAvgCostAmount",
+                                                              seen[2].AsDouble(), kLineTolerance);
+          }
+          if (journal != nullptr) journal->Write(update.statement + ";\n");
+          conn.Execute(update.statement);
+          const std::int64_t touched = conn.RowsAffected();
+          if (journal != nullptr) {
+            journal->Write("-- rows affected: " + std::to_string(touched) + "\n");
+          }
+          update.ok = touched != 0;
+          update.changed = touched == 0;
         }
         outcome.averageCostUpdates.push_back(std::move(update));
         groups->MoveNext();
@@ -360,14 +586,14 @@ void CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome) {
     }
     groups->Close();
   } catch (const std::exception& e) {
-    // A failing query ends this phase only: what was written stays, and the stock ledger is still
-    // rebuilt so that it agrees with the lines as they now stand.
-    outcome.averageCostError = MessageOf(e);
-    messages_.Show(*outcome.averageCostError, kErrorTitle, MessageIcon::Error);
+    outcome.averageCostError = "average-cost update: " + MessageOf(e);
+    return false;
   }
+  return true;
 }
 
-void CheckActivityScreen::ReRegisterStockLedger(AdjustmentOutcome& outcome) {
+bool CheckActivityScreen::ReRegisterStockLedger(AdjustmentOutcome& outcome,
+                                                ChangeJournal* journal) {
   SetNotes(kReRegisterNotes);
   outcome.reregistrationRan = true;
   try {
@@ -375,25 +601,21 @@ void CheckActivityScreen::ReRegisterStockLedger(AdjustmentOutcome& outcome) {
     DeriveGoodsLedgerSql(ctx_, *this);
     ctx_.dictionary.ResetCodeTextCache();
     RebuildOptions options;
-    options.journalFolder = journalFolder_;
+    options.journal = journal;
     const RebuildOutcome rebuilt =
         RebuildLedger(ctx_, *this, *LedgerKindItem(kStockKind), earliestDate_, kOpenEnd, options);
     outcome.reregistered = rebuilt.rebuilt;
-    outcome.rebuildJournal = rebuilt.journal;
-    outcome.rebuildUndoScript = rebuilt.undoScript;
     if (!rebuilt.rebuilt) {
-      outcome.reregistrationError = rebuilt.error.empty() ? "库存账表登记失败" : rebuilt.error;
+      outcome.reregistrationError =
+          "stock ledger: " +
+          (rebuilt.error.empty() ? std::string("库存账表登记失败") : rebuilt.error);
     }
   } catch (const std::exception& e) {
     outcome.reregistered = false;
-    outcome.reregistrationError = MessageOf(e);
+    outcome.reregistrationError = "stock ledger: " + MessageOf(e);
   }
   ctx_.dictionary.ReleaseCodeTextCache();
-  // A stock ledger left unrebuilt no longer agrees with the lines just written: say so rather
-  // than end on "开整完毕" as if all went well.
-  if (outcome.reregistrationError) {
-    messages_.Show(*outcome.reregistrationError, kErrorTitle, MessageIcon::Error);
-  }
+  return !outcome.reregistrationError;
 }
 
 }  // namespace tallyvet::receipt_audit

@@ -8,10 +8,13 @@
 // back to "开始检查" when the checks failed), then RunCostAdjustment ("开始调整" -> "开整完毕",
 // after which the button stays disabled). cmdRpt(1) closes the screen; cmdRpt(2) inverts the marks.
 //
-// Effects on the host database: RunChecks only reads. RunCostAdjustment writes the marked lines
-// back, adds the rounded average-cost difference of every differing group to one line, and
-// re-registers the stock ledger (PositionDaily) from EarliestDate on. Each statement stands on its
-// own; nothing is wrapped in a transaction.
+// Effects on the host database: RunChecks only reads, without a transaction, so that nothing is
+// held while the user reads the grid. RunCostAdjustment writes the marked lines back, adds the
+// rounded average-cost difference of every differing group to one line, and re-registers the
+// stock ledger (PositionDaily) from EarliestDate on: all in one transaction, so that after any
+// failure nothing of it stands. Each write carries what the checks read as its guard: a line that
+// another program changed since is left alone and marked "已变动". Every line written and the
+// ledger's range go into one journal whose undo script puts them back.
 //
 // Not thread-safe: everything runs on the thread that owns the screen.
 #pragma once
@@ -23,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "ledger_engine/journal.h"
 #include "receipt_audit/receipt_sql.h"
 #include "shell/host_context.h"
 #include "shell/message_box.h"
@@ -36,6 +40,8 @@ inline constexpr int kHeightResting = 6540;  // the designed height; the progres
 inline constexpr int kHeaderRowHeight = 240;
 inline constexpr const char* kMark = "√";
 inline constexpr const char* kFailedMark = "错误";
+// The line no longer holds what the checks read: another program wrote it since.
+inline constexpr const char* kChangedMark = "已变动";
 inline constexpr const char* kNoEarliestDate = "9999-12-31";
 
 // Captions of button 0 through the workflow.
@@ -83,6 +89,8 @@ struct CheckFinding {
   double costAmount = 0;
   double secondAmount = 0;
   double difference = 0;  // rounded to 4 decimals
+  // The line's columns the two amounts were read from (ReceiptCheck), for the write-back's guard.
+  std::string_view costColumns, secondColumns;
 };
 
 // What RunCostAdjustment did, for callers that report it (the screen itself shows the grid).
@@ -90,7 +98,8 @@ struct AdjustmentOutcome {
   struct WriteBack {
     int gridRow = 0;
     std::string statement;  // empty when the row's kind has no write-back
-    bool ok = false;
+    bool ok = false;        // the line was written
+    bool changed = false;   // the line changed since the checks read it: left alone
   };
   struct AverageCostUpdate {
     std::string intYear, bytPeriod, lngItemID, lngPositionGroupID;
@@ -99,15 +108,20 @@ struct AdjustmentOutcome {
     double difference = 0;  // rounded to 2 decimals
     std::string statement;  // empty when the group had no line
     bool ok = false;
+    bool changed = false;  // the line's average cost moved on between its read and the UPDATE
   };
   std::vector<WriteBack> writeBacks;
   std::vector<AverageCostUpdate> averageCostUpdates;
+  std::optional<std::string> writeBackError;    // the database's message when a write-back failed
   std::optional<std::string> averageCostError;  // the database's message when phase 2 stopped
   bool reregistrationRan = false;
   std::optional<bool> reregistered;  // ReRegisterLedgers' result when it ran
   std::optional<std::string> reregistrationError;
-  std::filesystem::path rebuildJournal;  // the rebuild's journal and undo script, when written
-  std::filesystem::path rebuildUndoScript;
+  // Set when nothing of the adjustment stands (it failed and was rolled back, or its commit
+  // failed): the cause, and where the document lines and the stock ledger stand, checked.
+  std::optional<std::string> rolledBack;
+  std::filesystem::path journal;  // the adjustment's journal and undo script, when written
+  std::filesystem::path undoScript;
   std::string earliestDate;  // EarliestDate after phase 2, the re-registration's begin date
 };
 
@@ -151,10 +165,12 @@ class CheckActivityScreen final : public ProgressScreen {
   // found so far left in the grid and LastError() holding the message. Writes nothing.
   bool RunChecks();
   // Writes back the marked rows, updates average costs, re-registers the stock ledger from
-  // EarliestDate on. A failed write-back marks its row "错误" and the run goes on; a failing query
-  // of the average-cost update stops that phase, is shown in a message box titled "错误", and the
-  // re-registration still runs; a re-registration that fails is shown the same way. Nothing already
-  // written is undone. Requires: Form_Load has run (the field dictionary is built).
+  // EarliestDate on, as one transaction of its own (or, inside the connection's open transaction,
+  // one savepoint). A row whose line changed since the checks is marked "已变动" and left alone.
+  // Any failure (a refused write-back, a failing query of the average-cost update, a failed
+  // re-registration, a journal that cannot be written) rolls all of it back: the grid shows the
+  // rows as before (the failing one "错误"), and a message box titled "错误" says why and, checked,
+  // that the lines and the ledger are as before. Requires: Form_Load has run.
   AdjustmentOutcome RunCostAdjustment(const AdjustmentOptions& options = {});
 
   // ProgressScreen: lblNotes, ProgressBar1 and ShowProgress, as the ledger engine reaches them.
@@ -189,9 +205,13 @@ class CheckActivityScreen final : public ProgressScreen {
   void ShowAccountInfo();
   void ToggleMarks();
   void RunOneCheck(const ReceiptCheck& check, ProgressStepper& stepper, int& nextRow);
-  void WriteBackMarkedRows(AdjustmentOutcome& outcome);
-  void UpdateAverageCosts(AdjustmentOutcome& outcome);
-  void ReRegisterStockLedger(AdjustmentOutcome& outcome);
+  // Each returns false when the adjustment must be rolled back (the cause is in `outcome`).
+  bool WriteBackMarkedRows(AdjustmentOutcome& outcome, ChangeJournal* journal);
+  bool UpdateAverageCosts(AdjustmentOutcome& outcome, ChangeJournal* journal);
+  bool ReRegisterStockLedger(AdjustmentOutcome& outcome, ChangeJournal* journal);
+  // The line's cost columns before it is written, journalled with the undo that restores them.
+  void JournalLine(ChangeJournal* journal, const std::string& lineId, const std::string& what);
+  const CheckFinding* FindingOfRow(int gridRow) const;
   void StepProgress() { ShowProgress(ProgressValue() + 1); }
   void SetHeight(int height);
   void Repaint(Part part) {
@@ -219,6 +239,8 @@ class CheckActivityScreen final : public ProgressScreen {
   std::string earliestDate_;
   std::filesystem::path journalFolder_;
   std::vector<CheckFinding> findings_;
+  // Each line journalled, with the cost columns it held before the adjustment wrote it.
+  std::vector<std::pair<std::string, std::vector<db::Value>>> linesBefore_;
   std::string lastError_;
   std::optional<AdjustmentOutcome> lastAdjustment_;
 };

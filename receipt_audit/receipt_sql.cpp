@@ -118,17 +118,46 @@ std::string PlannedPriceCheckSql(std::string_view version) {
 std::vector<ReceiptCheck> ReceiptChecks(std::string_view version) {
   std::vector<ReceiptCheck> checks;
   std::string_view transferNotes = kTransferNotes;
+  constexpr std::string_view kAmountAndCost = "NVL(dblAmount,0)+NVL(dblCostAmount,0)";
   if (RunsTransferPairCheck(version)) {
-    checks.push_back(
-        {kTransferKind, TransferPairCheckSql(version), "dblAvgCostAmount", transferNotes});
+    // The first amount is the issuing line's average cost, not the flagged receiving line's.
+    checks.push_back({kTransferKind,
+                      TransferPairCheckSql(version),
+                      "dblAvgCostAmount",
+                      transferNotes,
+                      {},
+                      kAmountAndCost});
     transferNotes = {};
   }
-  checks.push_back(
-      {kTransferKind, TransferOutCheckSql(version), "dblAvgCostAmount", transferNotes});
-  checks.push_back({kInboundKind, InboundCheckSql(version), "dblAvgCostAmount", kInboundNotes});
-  checks.push_back({kOutboundKind, OutboundCheckSql(version), "dblAmount", kOutboundNotes});
-  checks.push_back({kPlannedPriceKind, PlannedPriceCheckSql(version), "dblAvgCostAmount", {}});
+  checks.push_back({kTransferKind, TransferOutCheckSql(version), "dblAvgCostAmount", transferNotes,
+                    "dblAvgCostAmount", kAmountAndCost});
+  checks.push_back({kInboundKind, InboundCheckSql(version), "dblAvgCostAmount", kInboundNotes,
+                    "dblCostAmount", "(NVL(dblAvgCostAmount,0)+NVL(dblAmount,0))/2"});
+  checks.push_back({kOutboundKind, OutboundCheckSql(version), "dblAmount", kOutboundNotes,
+                    "dblCostAmount", "dblAmount"});
+  checks.push_back({kPlannedPriceKind,
+                    PlannedPriceCheckSql(version),
+                    "dblAvgCostAmount",
+                    {},
+                    "dblCostAmount",
+                    "dblAvgCostAmount"});
   return checks;
+}
+
+std::string LineStillHolds(std::string_view costColumns, double cost,
+                           std::string_view secondColumns, double second) {
+  std::string sql;
+  for (const auto& [columns, seen] :
+       {std::pair{costColumns, cost}, std::pair{secondColumns, second}}) {
+    if (columns.empty()) continue;
+    sql.append(" AND ABS((")
+        .append(columns.find('(') == std::string_view::npos &&
+                        columns.find('+') == std::string_view::npos
+                    ? "NVL(" + std::string(columns) + ",0)"
+                    : std::string(columns));
+    sql.append(")-(").append(NumberText(seen)).append("))<").append(kLineTolerance);
+  }
+  return sql;
 }
 
 std::optional<std::string> WriteBackSql(std::string_view kind, std::string_view condition,

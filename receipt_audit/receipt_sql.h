@@ -39,7 +39,20 @@ struct ReceiptCheck {
   std::string sql;                // the statement
   std::string_view secondAmount;  // name of the second amount column: dblAvgCostAmount or dblAmount
   std::string_view notesCaption;  // caption shown before the check runs, or empty
+  // The flagged line's own columns that the check's two amounts were read from, as expressions
+  // on ItemActivityDetail (empty when the amount is another line's): the write-back's guard.
+  std::string_view costColumns;
+  std::string_view secondColumns;
 };
+
+// How close a line's amount must still be to what the check read for its write-back to run: the
+// check shows its difference to four decimals.
+inline constexpr std::string_view kLineTolerance = "0.00005";
+
+// " AND ABS((<columns>)-(<seen>))<0.00005" for each amount read from the line's own columns
+// (empty `columns` add nothing): what a write-back computed from a check's read must still find.
+std::string LineStillHolds(std::string_view costColumns, double cost,
+                           std::string_view secondColumns, double second);
 
 // The five statements, each for the given version.
 std::string TransferPairCheckSql(std::string_view version);

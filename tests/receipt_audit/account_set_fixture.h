@@ -96,6 +96,21 @@ class AccountSet {
                   " FROM ItemActivityDetail WHERE lngActivityDetailID=" + std::to_string(id))
         .AsDouble();
   }
+  // Every document line's cost columns and the stock ledger's rows, each as "|"-joined text.
+  std::vector<std::string> Lines() {
+    std::vector<std::string> out;
+    for (const char* sql : {"SELECT lngActivityDetailID,dblAmount,dblCostAmount,dblAvgCostAmount "
+                            "FROM ItemActivityDetail ORDER BY 1",
+                            "SELECT * FROM PositionDaily ORDER BY 1,2,3"}) {
+      for (auto rs = conn_->OpenResultset(sql); !rs->Eof(); rs->MoveNext()) {
+        std::string row;
+        for (std::size_t i = 0; i < rs->Fields().Count(); ++i)
+          row += (i ? "|" : "") + rs->Fields()[i].Value().AsText();
+        out.push_back(row);
+      }
+    }
+    return out;
+  }
   db::SqliteConnection& db() { return *conn_; }
   SpyConnection& spy() { return *spy_; }
 

@@ -81,22 +81,62 @@ TEST(RunChecks, ListsEachKindDescribedAndTheAdjustmentWritesEachBack) {
   const auto lookup = [](const std::string& sql) { return sql.starts_with("SELECT str"); };
   EXPECT_EQ(std::ranges::count_if(set.spy().opened, lookup), 1 + 2 + 2 + 3);
 
-  // Each kind is written back its own way (see WriteBackSql); the transfer's amount text as the
-  // grid shows it.
+  // A write-back the database refuses ends the adjustment with nothing of it standing: every
+  // line as it was, the grid as the checks left it but for the failing row, and a message that
+  // says so, checked.
+  const std::vector<std::string> linesBefore = set.Lines();
   s->cmdRpt_Click(0);
-  EXPECT_EQ(set.LineValue(pair.second, "dblAvgCostAmount"), -12.345);
-  // A failed write-back is marked "错误" and the run goes on; written rows show agreeing figures.
+  EXPECT_EQ(set.Lines(), linesBefore);
   for (int r = 1; r <= 6; ++r) {
     EXPECT_EQ(s.row(r)[4] + "|" + s.row(r)[5] + s.row(r)[6],
-              r == 4 ? "1|1错误" : s.row(r)[3] + "|");
+              expected[r - 1][3] + "|" + expected[r - 1][4] + (r == 4 ? "错误" : "√"));
   }
-  EXPECT_TRUE(s.box.shown.empty());  // the row's mark is the report
-  s->cmdRpt_Click(2);  // after the adjustment: "错误" clears, written rows are marked
-  EXPECT_EQ(s.row(4)[6] + "|" + s.row(5)[6], "|√");
+  EXPECT_EQ(s.box.shown,
+            Strings{"错误|调整未完成，已全部撤回：write-back of row 4: line is locked; nothing of "
+                    "the adjustment stands (checked: the 4 document line(s) it wrote and the "
+                    "stock ledger are as before)"});
+  EXPECT_TRUE(s->LastAdjustment()->rolledBack.has_value());
+
+  // Unlocked, a new screen writes each kind back its own way (see WriteBackSql); the transfer's
+  // amount text as the grid shows it.
+  set.db().ExecuteScript("DROP TRIGGER locked");
+  Screen adjusting(set);
+  const AdjustmentOutcome& outcome = adjusting.CheckAndAdjust();
+  EXPECT_FALSE(outcome.rolledBack.has_value()) << *outcome.rolledBack;
+  EXPECT_EQ(set.LineValue(pair.second, "dblAvgCostAmount"), -12.345);
+  for (int r = 1; r <= 6; ++r) {
+    EXPECT_EQ(adjusting.row(r)[4] + "|" + adjusting.row(r)[5] + adjusting.row(r)[6],
+              adjusting.row(r)[3] + "|");
+  }
+  EXPECT_TRUE(adjusting.box.shown.empty());
+  adjusting->cmdRpt_Click(2);  // after the adjustment written rows are marked again
+  EXPECT_EQ(adjusting.row(4)[6] + "|" + adjusting.row(5)[6], "√|√");
   Screen again(set);
   again->cmdRpt_Click(0);
-  ASSERT_EQ(again->Findings().size(), 1u);
-  EXPECT_EQ(again.row(1)[0], Key(locked));
+  EXPECT_TRUE(again->Findings().empty());
+}
+
+// Between the checks and the adjustment another program changed one flagged line: its write-back
+// leaves it alone and says so, and the rest of the adjustment stands.
+TEST(RunChecks, ALineChangedSinceTheChecksIsLeftAloneAndMarked) {
+  AccountSet set;
+  const int changed = set.inbound_line({.date = "2025-03-05", .amount = 10, .cost = 12, .avg = 10});
+  const int kept = set.outbound_line({.date = "2025-03-06", .amount = 20, .cost = 21, .avg = 21});
+  Screen s(set);
+  s->cmdRpt_Click(0);
+  ASSERT_EQ(s->Findings().size(), 2u);
+  set.db().Execute("UPDATE ItemActivityDetail SET dblCostAmount=1300,dblAmount=1300 WHERE " +
+                   Key(changed));
+  s->cmdRpt_Click(0);
+  const AdjustmentOutcome& outcome = *s->LastAdjustment();
+  EXPECT_FALSE(outcome.rolledBack.has_value());
+  EXPECT_EQ(set.LineValue(changed, "dblCostAmount"), 1300);  // the other program's edit stands
+  EXPECT_EQ(set.LineValue(changed, "dblAvgCostAmount"), 10);
+  EXPECT_EQ(set.LineValue(kept, "dblAmount"), 21);
+  EXPECT_EQ(s.row(1)[6] + "|" + s.row(2)[6], std::string(kChangedMark) + "|");
+  ASSERT_EQ(outcome.writeBacks.size(), 2u);
+  EXPECT_TRUE(outcome.writeBacks[0].changed && !outcome.writeBacks[0].ok);
+  EXPECT_TRUE(outcome.writeBacks[1].ok);
 }
 
 // A row left over from a run stopped by a failure must not be adjusted by a later run that flags
@@ -140,21 +180,25 @@ TEST(AverageCost, LatestLineOfEachGroupAbsorbsTheRoundedDifference) {
     Strings statements;
     for (const auto& u : s.CheckAndAdjust().averageCostUpdates) statements.push_back(u.statement);
     const std::string add = "UPDATE ItemActivityDetail SET dblAvgCostAmount=dblAvgCostAmount+";
+    // Each added only while the line still holds the average cost it was computed from.
+    const auto holds = [](const char* seen) {
+      return std::string(" AND ABS(NVL(dblAvgCostAmount,0)-(") + seen + "))<0.00005";
+    };
     if (version == "8.10") {
-      EXPECT_EQ(statements, Strings{add + "0.5 WHERE " + Key(other)});
+      EXPECT_EQ(statements, Strings{add + "0.5 WHERE " + Key(other) + holds("1")});
       EXPECT_EQ(set.LineValue(other, "dblAvgCostAmount"), 1.5);
     } else {
-      EXPECT_EQ(statements,
-                (Strings{add + "0.5 WHERE " + Key(late), add + "0 WHERE " + Key(other)}));
+      EXPECT_EQ(statements, (Strings{add + "0.5 WHERE " + Key(late) + holds("2.5"),
+                                     add + "0 WHERE " + Key(other) + holds("1")}));
       EXPECT_EQ(set.LineValue(late, "dblAvgCostAmount"), 3);
       EXPECT_EQ(s->EarliestDate(), "2025-01-20");
     }
   }
 }
 
-// A failing query stops the average-cost phase only: what is written stays, the message is shown,
-// later groups are skipped, and the stock ledger is still rebuilt, from the earliest date on.
-TEST(AverageCost, FailingQueryStopsThePhaseReportsAndStillRebuildsTheLedger) {
+// A failing query of the average-cost phase ends the adjustment: the write-back and the updates
+// already made are rolled back with it, the stock ledger is not rebuilt, and the message says so.
+TEST(AverageCost, AFailingQueryRollsBackTheWholeAdjustment) {
   AccountSet set;
   const int written = set.inbound_line({.date = "2025-03-01", .amount = 1, .cost = 2, .avg = 1});
   std::vector<int> lines;
@@ -163,21 +207,23 @@ TEST(AverageCost, FailingQueryStopsThePhaseReportsAndStillRebuildsTheLedger) {
   set.db().ExecuteScript(
       "INSERT INTO PositionDaily VALUES ('2025-01-01',1,1,9,9,9), "
       "('2025-06-01',1,1,5,5,5);");
+  const std::vector<std::string> before = set.Lines();
   // The group statement runs; the search for item 2's line fails.
   set.spy().failQuery = [](const std::string& sql) { return sql.find("lngItemID=2 ") != sql.npos; };
   Screen s(set);
   const AdjustmentOutcome& outcome = s.CheckAndAdjust();
-  EXPECT_EQ(s.box.shown, Strings{"错误|scripted failure"});
-  EXPECT_EQ(outcome.averageCostError, "scripted failure");
-  ASSERT_EQ(outcome.averageCostUpdates.size(), 1u);
-  EXPECT_EQ(set.LineValue(lines[0], "dblAvgCostAmount"), 5);
-  EXPECT_EQ(set.LineValue(lines[2], "dblAvgCostAmount"), 4);
-  EXPECT_EQ(set.LineValue(written, "dblAmount"), 2);
-  EXPECT_TRUE(outcome.reregistered.value_or(false));
+  EXPECT_EQ(outcome.averageCostError, "average-cost update: scripted failure");
+  ASSERT_TRUE(outcome.rolledBack.has_value());
+  EXPECT_EQ(s.box.shown, Strings{"错误|调整未完成，已全部撤回：" + *outcome.rolledBack});
+  EXPECT_NE(outcome.rolledBack->find("(checked: the 2 document line(s)"), std::string::npos)
+      << *outcome.rolledBack;
+  EXPECT_EQ(set.Lines(), before);
+  EXPECT_EQ(set.LineValue(written, "dblAmount"), 1);
+  EXPECT_FALSE(outcome.reregistrationRan);
   EXPECT_EQ(set.Scalar("SELECT group_concat(strDate||':'||dblCostOut) FROM PositionDaily WHERE "
                        "lngItemID=1"),
-            db::Value("2025-01-01:9.0,2025-01-10:5.0,2025-03-01:2.0"));
-  EXPECT_FALSE(set.ctx.dictionary.CodeTextCache.has_value());
+            db::Value("2025-01-01:9.0,2025-06-01:5.0"));
+  EXPECT_EQ(s.row(1)[6], "√");  // the grid shows the lines as they stand: not adjusted
   EXPECT_EQ(s->Height(), kHeightResting);
 }
 
@@ -196,7 +242,9 @@ TEST(StockLedger, FailedRebuildIsReportedAndTheLedgerKept) {
   const AdjustmentOutcome& outcome = *s->LastAdjustment();
   EXPECT_EQ(set.LineValue(line, "dblAmount"), 10);
   EXPECT_EQ(outcome.reregistered, std::optional<bool>(false));
-  EXPECT_EQ(s.box.shown, Strings{"错误|" + outcome.reregistrationError.value_or("no error")});
+  ASSERT_TRUE(outcome.rolledBack.has_value());
+  EXPECT_EQ(outcome.rolledBack->rfind(outcome.reregistrationError.value_or("no error"), 0), 0u);
+  EXPECT_EQ(s.box.shown, Strings{"错误|调整未完成，已全部撤回：" + *outcome.rolledBack});
   EXPECT_EQ(set.Scalar("SELECT count(*) FROM PositionDaily WHERE strDate='2025-06-01'"), 1);
   s->cmdRpt_Click(1);
   EXPECT_FALSE(set.ctx.dictionary.IsBuilt());  // closing releases the dictionary
@@ -216,9 +264,13 @@ TEST(Preview, ListsWhatTheAdjustmentWouldWriteAndChangesNothing) {
   EXPECT_EQ(set.Scalar("SELECT count(*) FROM PositionDaily"), 0);
   ASSERT_EQ(outcome.writeBacks.size(), 1u);
   ASSERT_EQ(outcome.averageCostUpdates.size(), 1u);
-  EXPECT_EQ(outcome.writeBacks[0].statement, WriteBackSql("出库单", Key(line), ""));
+  EXPECT_EQ(outcome.writeBacks[0].statement,
+            *WriteBackSql("出库单", Key(line), "") +
+                LineStillHolds("dblCostAmount", 21, "dblAmount", 20));
   EXPECT_EQ(outcome.averageCostUpdates[0].statement,
-            AverageCostUpdateSql(1, std::to_string(other)));
+            AverageCostUpdateSql(1, std::to_string(other)) +
+                " AND ABS(NVL(dblAvgCostAmount,0)-(7))<0.00005");
+  EXPECT_FALSE(set.db().InTransaction());
 }
 
 }  // namespace

@@ -78,10 +78,12 @@ TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
   screen.SetJournalFolder(folder.path());
   screen.cmdRpt_Click(0);
   const AdjustmentOutcome& outcome = screen.LastAdjustment().value();
-  // The stock ledger's rows before its rebuild are kept, with the script that puts them back.
-  EXPECT_TRUE(std::filesystem::exists(outcome.rebuildJournal));
-  EXPECT_NE(testing::FileText(outcome.rebuildUndoScript).find("INSERT INTO POSITIONDAILY("),
-            std::string::npos);
+  // The lines' figures and the stock ledger's rows before the adjustment are kept, with the one
+  // script that puts them back.
+  EXPECT_TRUE(std::filesystem::exists(outcome.journal));
+  const std::string undo = testing::FileText(outcome.undoScript);
+  EXPECT_NE(undo.find("INSERT INTO POSITIONDAILY("), std::string::npos);
+  EXPECT_NE(undo.find("UPDATE ItemActivityDetail SET dblAmount="), std::string::npos);
   EXPECT_EQ(box.shown, std::vector<std::string>{});
   EXPECT_EQ(outcome.writeBacks.size(), faults.size());
   for (const auto& w : outcome.writeBacks) EXPECT_TRUE(w.ok) << w.statement;
