@@ -42,11 +42,8 @@ TEST_P(EndToEnd, FlagsExactlyTheManifestLinesAndAdjustsThemClean) {
     if (testing::PostgresOdbcString() == nullptr)
       GTEST_SKIP() << "no PostgreSQL server: TALLYVET_TEST_PG_ODBC is not set";
     testing::LoadIntoPostgres(options.path, options.owner);
-    auto server = db::OdbcConnection::Open(testing::PostgresOdbcString(), options.owner);
-    // As the command line hands it over for a write job: a server takes a savepoint (the
-    // re-registration's) only inside a transaction.
-    server->SetAutocommit(false);
-    ctx.connection = std::move(server);
+    // In autocommit, as every job hands it over: the adjustment opens its own transaction.
+    ctx.connection = db::OdbcConnection::Open(testing::PostgresOdbcString(), options.owner);
   } else if (backend == Backend::kOdbc) {
     ctx.connection =
         db::OdbcConnection::Open(testing::SqliteOdbcString(options.path), options.owner);
