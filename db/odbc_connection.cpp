@@ -599,6 +599,11 @@ void OdbcConnection::Execute(const std::string& sql) {
     rows_affected_ = 0;
     return;
   }
+  // SQLite locks the whole file when the transaction first writes; it has no table locks.
+  if (dialect_ == OdbcDialect::kSqlite && sql::IsTableLock(sql)) {
+    rows_affected_ = 0;
+    return;
+  }
   const Statement stmt(link_, query_timeout_, sql);
   if (!stmt.ExecDirect(Translate(sql), sql)) {
     rows_affected_ = 0;

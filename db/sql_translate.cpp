@@ -8,6 +8,8 @@
 // something with another meaning.
 #include "db/sql_translate.h"
 
+#include <algorithm>
+
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -96,15 +98,32 @@ std::size_t SkipQuoted(const std::string& s, std::size_t pos, char quote) {
   return s.size();
 }
 
+// Whether the text holds "(+)", blanks allowed inside, anywhere.
+bool HoldsOuterJoinMark(std::string_view s) {
+  for (std::size_t plus = s.find('+'); plus != std::string_view::npos;
+       plus = s.find('+', plus + 1)) {
+    const std::size_t before = s.find_last_not_of(" \t\r\n", plus == 0 ? 0 : plus - 1);
+    const std::size_t after = s.find_first_not_of(" \t\r\n", plus + 1);
+    if (plus > 0 && before != std::string_view::npos && s[before] == '(' &&
+        after != std::string_view::npos && s[after] == ')') {
+      return true;
+    }
+  }
+  return false;
+}
+
 // True when the text ends inside a quoted string or name, or inside a block comment.
 bool EndsInsideQuoteOrComment(const std::string& s) {
   std::size_t pos = 0;
+  const auto pair = [&s](std::size_t at, char a, char b) {
+    return s[at] == a && at + 1 < s.size() && s[at + 1] == b;
+  };
   while (pos < s.size()) {
-    if (s.compare(pos, 2, "/*") == 0) {
+    if (pair(pos, '/', '*')) {
       const std::size_t close = s.find("*/", pos + 2);
       if (close == std::string::npos) return true;
       pos = close + 2;
-    } else if (s.compare(pos, 2, "--") == 0) {
+    } else if (pair(pos, '-', '-')) {
       pos = s.find('\n', pos);
       if (pos == std::string::npos) return false;
     } else if (s[pos] == '\'' || s[pos] == '"') {
@@ -1114,8 +1133,20 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner) {
   // A rule may write behind the last token (an alias after the last column); when that token is
   // a string, name or comment left open, the addition would land inside it.
   if (EndsInsideQuoteOrComment(sql)) return sql;
-  return OracleNullOrdering(OracleConcatenation(CompareTextWithNumber(
-      RewriteOuterJoins(DropFromDual(DropNologging(StripOwner(sql, owner)))))));
+  // Each rule reads the statement token by token; one whose word or operator the text does not
+  // hold anywhere (literals and comments included) has nothing to change and is not run. The
+  // program sends thousands of small statements a registration, most of which need no rule.
+  const std::string upper = UpperAscii(sql);
+  const auto holds = [&upper](std::string_view word) {
+    return upper.find(word) != std::string::npos;
+  };
+  std::string out = !owner.empty() && holds(UpperAscii(owner)) ? StripOwner(sql, owner) : sql;
+  if (holds("NOLOGGING")) out = DropNologging(out);
+  if (holds("DUAL")) out = DropFromDual(out);
+  if (HoldsOuterJoinMark(upper)) out = RewriteOuterJoins(out);
+  if (holds("||")) out = OracleConcatenation(CompareTextWithNumber(out));
+  if (holds("ORDER")) out = OracleNullOrdering(out);
+  return out;
 }
 
 std::string TranslateForPostgres(const std::string& sql, LongNames* long_names) {
@@ -1133,6 +1164,111 @@ bool IsSavepointRelease(const std::string& sql) {
   if (!st.IsName(i++)) return false;
   if (st.Is(i, Kind::kSemicolon)) ++i;
   return i == st.size();
+}
+
+std::optional<StatementShape> LiteralsAsParameters(const std::string& sql) {
+  const auto isNameStart = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+           static_cast<unsigned char>(c) >= 0x80;
+  };
+  const auto isNameChar = [&](char c) {
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
+  };
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  StatementShape out;
+  out.shape.reserve(sql.size());
+  bool firstWord = true;
+  std::size_t i = 0;
+  const std::size_t n = sql.size();
+  while (i < n) {
+    const char c = sql[i];
+    if (c == '\'') {
+      // A blob literal X'..' has no text form to bind.
+      if (i > 0 && (sql[i - 1] == 'x' || sql[i - 1] == 'X')) return std::nullopt;
+      std::string value;
+      std::size_t j = i + 1;
+      for (;; ++j) {
+        if (j >= n) return std::nullopt;  // a literal left open: prepared as written, to fail
+        if (sql[j] != '\'') {
+          value += sql[j];
+        } else if (j + 1 < n && sql[j + 1] == '\'') {
+          value += '\'';
+          ++j;
+        } else {
+          break;
+        }
+      }
+      out.literals.push_back({true, std::move(value)});
+      out.shape += '?';
+      i = j + 1;
+    } else if (c == '"') {
+      const std::size_t close = sql.find('"', i + 1);
+      if (close == std::string::npos) return std::nullopt;
+      out.shape.append(sql, i, close + 1 - i);
+      i = close + 1;
+    } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+      const std::size_t end = std::min(n, sql.find('\n', i));
+      out.shape.append(sql, i, end - i);
+      i = end;
+    } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+      const std::size_t close = sql.find("*/", i + 2);
+      if (close == std::string::npos) return std::nullopt;
+      out.shape.append(sql, i, close + 2 - i);
+      i = close + 2;
+    } else if (isNameStart(c)) {
+      std::size_t j = i;
+      while (j < n && isNameChar(sql[j])) ++j;
+      const std::string_view word(sql.data() + i, j - i);
+      if (firstWord && !EqualsIgnoringAsciiCase(word, "UPDATE") &&
+          !EqualsIgnoringAsciiCase(word, "DELETE")) {
+        return std::nullopt;
+      }
+      if (EqualsIgnoringAsciiCase(word, "SELECT")) return std::nullopt;
+      firstWord = false;
+      out.shape.append(word);
+      i = j;
+    } else if (isDigit(c) || (c == '.' && i + 1 < n && isDigit(sql[i + 1]))) {
+      std::size_t j = i;
+      while (j < n && isDigit(sql[j])) ++j;
+      if (j < n && sql[j] == '.') {
+        ++j;
+        while (j < n && isDigit(sql[j])) ++j;
+      }
+      if (j < n && (sql[j] == 'e' || sql[j] == 'E')) {
+        std::size_t k = j + 1;
+        if (k < n && (sql[k] == '+' || sql[k] == '-')) ++k;
+        if (k < n && isDigit(sql[k])) {
+          while (k < n && isDigit(sql[k])) ++k;
+          j = k;
+        }
+      }
+      if (j < n && isNameChar(sql[j])) return std::nullopt;  // not a number after all
+      out.literals.push_back({false, sql.substr(i, j - i)});
+      out.shape += '?';
+      i = j;
+    } else if (c == '?' || c == ':' || c == '@' || c == '$') {
+      return std::nullopt;  // parameters of the statement's own
+    } else {
+      out.shape += c;
+      ++i;
+    }
+  }
+  if (firstWord) return std::nullopt;
+  return out;
+}
+
+bool IsTableLock(const std::string& sql) {
+  // Asked of every statement a SQLite connection runs: most are told apart by their first word.
+  const std::size_t start = sql.find_first_not_of(" \t\r\n");
+  if (start == std::string::npos || (sql[start] != 'L' && sql[start] != 'l')) return false;
+  const Statement st(sql);
+  std::size_t i = 0;
+  if (!st.IsWord(i++, "LOCK") || !st.IsWord(i++, "TABLE")) return false;
+  for (; i < st.size(); ++i) {
+    if (st.IsWord(i, "MODE"))
+      return i + 1 == st.size() || (i + 2 == st.size() && st.Is(i + 1, Kind::kSemicolon));
+  }
+  return false;
 }
 
 std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner) {

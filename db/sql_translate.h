@@ -4,6 +4,7 @@
 // a comment (optimizer hints are comments and stay).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -98,6 +99,29 @@ std::string TranslateForPostgres(const std::string& sql, LongNames* long_names =
 // Whether `sql` is "RELEASE [SAVEPOINT] name": Oracle has no such statement (a savepoint ends
 // with its transaction there), so an Oracle connection leaves it out.
 bool IsSavepointRelease(const std::string& sql);
+
+// Whether `sql` is "LOCK TABLE name IN ... MODE": SQLite locks whole files, not tables (a
+// transaction that writes takes the file's write lock at its start), so a SQLite connection leaves
+// it out; Oracle and PostgreSQL take it as written.
+bool IsTableLock(const std::string& sql);
+
+// A data-changing statement with its literals taken out, for a connection that keeps prepared
+// statements by their shape: `shape` holds "?" where each number or text literal stood, and
+// `literals` holds them in order (a text literal without its quotes, doubled quotes undone; a
+// number as written). Registrations and corrections send thousands of statements that differ in
+// their literals alone.
+struct StatementShape {
+  struct Literal {
+    bool text = false;
+    std::string value;
+  };
+  std::string shape;
+  std::vector<Literal> literals;
+};
+// The shape of an UPDATE or DELETE that holds no SELECT (a literal there may be a position, as in
+// ORDER BY 1), no parameter marker and no blob literal; nothing for any other statement, which
+// is then prepared as written.
+std::optional<StatementShape> LiteralsAsParameters(const std::string& sql);
 
 // The translation `dialect` needs: TranslateOracle or TranslateForPostgres.
 std::string Translate(Dialect dialect, const std::string& sql, const std::string& owner);

@@ -2,7 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <optional>
 #include <system_error>
 
 #include "db/oracle_functions.h"
@@ -226,7 +229,13 @@ SqliteConnection::SqliteConnection(sqlite3* db, std::filesystem::path path, std:
   RegisterOracleFunctions(db_);
 }
 
+struct SqliteConnection::Shaped {
+  std::string shape;
+  StmtPtr stmt;
+};
+
 SqliteConnection::~SqliteConnection() {
+  shaped_.clear();  // the statements go before their connection
   sqlite3_close_v2(db_);
 }
 
@@ -250,7 +259,69 @@ std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sq
 }
 
 void SqliteConnection::Execute(const std::string& sql) {
+  // A table lock the host's SQL takes on a server: the file's write lock, taken when the
+  // transaction began, already keeps every other writer out.
+  if (sql::IsTableLock(sql)) {
+    rows_affected_ = 0;
+    return;
+  }
   const std::string text = Translate(sql);
+  if (const std::optional<sql::StatementShape> shaped = sql::LiteralsAsParameters(text)) {
+    constexpr std::size_t kKept = 16;
+    auto found = std::find_if(shaped_.begin(), shaped_.end(),
+                              [&](const auto& s) { return s->shape == shaped->shape; });
+    if (found == shaped_.end()) {
+      sqlite3_stmt* raw = nullptr;
+      // A shape SQLite will not take (a literal where no parameter may stand) is prepared as
+      // written below instead, and fails or runs there with the statement's own message.
+      if (sqlite3_prepare_v2(db_, shaped->shape.c_str(), static_cast<int>(shaped->shape.size()),
+                             &raw, nullptr) == SQLITE_OK &&
+          raw != nullptr) {
+        if (shaped_.size() >= kKept) shaped_.pop_back();
+        shaped_.insert(shaped_.begin(),
+                       std::make_unique<Shaped>(Shaped{shaped->shape, StmtPtr(raw)}));
+        found = shaped_.begin();
+      } else {
+        sqlite3_finalize(raw);
+      }
+    } else if (found != shaped_.begin()) {
+      std::rotate(shaped_.begin(), found, found + 1);
+      found = shaped_.begin();
+    }
+    if (found != shaped_.end()) {
+      sqlite3_stmt* stmt = (*found)->stmt.get();
+      sqlite3_reset(stmt);
+      int index = 0;
+      for (const sql::StatementShape::Literal& literal : shaped->literals) {
+        ++index;
+        if (literal.text) {
+          sqlite3_bind_text(stmt, index, literal.value.data(),
+                            static_cast<int>(literal.value.size()), SQLITE_TRANSIENT);
+          continue;
+        }
+        const char* first = literal.value.data();
+        const char* last = first + literal.value.size();
+        std::int64_t integer = 0;
+        if (literal.value.find_first_of(".eE") == std::string::npos &&
+            std::from_chars(first, last, integer).ec == std::errc()) {
+          sqlite3_bind_int64(stmt, index, integer);
+        } else {
+          // Read as SQLite reads a literal too large for an integer, or one with a point.
+          double real = 0;
+          std::from_chars(first, last, real);
+          sqlite3_bind_double(stmt, index, real);
+        }
+      }
+      try {
+        Run(stmt, sql);
+      } catch (...) {
+        sqlite3_reset(stmt);
+        throw;
+      }
+      sqlite3_reset(stmt);
+      return;
+    }
+  }
   sqlite3_stmt* raw = nullptr;
   const char* tail = nullptr;
   if (sqlite3_prepare_v2(db_, text.c_str(), static_cast<int>(text.size()), &raw, &tail) !=
@@ -259,12 +330,25 @@ void SqliteConnection::Execute(const std::string& sql) {
   }
   StmtPtr stmt(raw);
   if (!stmt) throw Error("empty statement", sql);
+  Run(stmt.get(), sql);
+}
+
+void SqliteConnection::Run(sqlite3_stmt* stmt, const std::string& sql) {
   const auto before = sqlite3_total_changes64(db_);
   int rc;
-  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
   }
   if (rc != SQLITE_DONE) throw Error(FailureMessage(db_, path_, options_.busy_timeout), sql);
   rows_affected_ = sqlite3_total_changes64(db_) - before;
+}
+
+void SqliteConnection::ExecuteScript(const std::string& sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errmsg(db_);
+    sqlite3_free(err);
+    throw Error(msg, sql.size() > 200 ? sql.substr(0, 200) + "..." : sql);
+  }
 }
 
 void SqliteConnection::BeginTransaction() {
@@ -284,15 +368,6 @@ void SqliteConnection::RollbackTransaction() {
 
 bool SqliteConnection::InTransaction() const {
   return sqlite3_get_autocommit(db_) == 0;
-}
-
-void SqliteConnection::ExecuteScript(const std::string& sql) {
-  char* err = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-    std::string msg = err ? err : sqlite3_errmsg(db_);
-    sqlite3_free(err);
-    throw Error(msg, sql.size() > 200 ? sql.substr(0, 200) + "..." : sql);
-  }
 }
 
 SqliteConnectionSource::SqliteConnectionSource(std::filesystem::path path, std::string owner,

@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/connection_source.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace tallyvet::db {
 
@@ -72,11 +74,17 @@ class SqliteConnection final : public Connection {
 
  private:
   SqliteConnection(sqlite3* db, std::filesystem::path path, std::string owner, OpenOptions options);
+  // Runs a prepared statement to its end and notes the rows it touched. Throws Error.
+  void Run(sqlite3_stmt* stmt, const std::string& sql);
   sqlite3* db_;
   std::filesystem::path path_;
   std::string owner_;
   OpenOptions options_;
   std::int64_t rows_affected_ = 0;
+  // Data-changing statements prepared by their shape (literals as parameters), the latest first:
+  // a registration's thousands of UPDATEs differ only in their literals.
+  struct Shaped;
+  std::vector<std::unique_ptr<Shaped>> shaped_;
 };
 
 // Further connections to one account-set file, and one committed state for several of them.

@@ -87,6 +87,10 @@ std::string InsertWhereAbsentSql(std::string_view table, std::string_view column
   return sql.append(condition).append(")");
 }
 
+std::string LockTableSql(std::string_view table) {
+  return "LOCK TABLE " + std::string(table) + " IN EXCLUSIVE MODE";
+}
+
 std::string DateRangeCondition(std::string_view column, std::string_view begin,
                                std::string_view end) {
   std::string condition(column);

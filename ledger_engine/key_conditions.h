@@ -37,6 +37,11 @@ std::string StillHoldsCondition(std::string_view column, double seen,
 std::string InsertWhereAbsentSql(std::string_view table, std::string_view columns,
                                  std::string_view values, std::string_view condition);
 
+// "LOCK TABLE <table> IN EXCLUSIVE MODE": held by a write to a ledger until its transaction ends,
+// so that another program's write to the same ledger waits for it instead of interleaving (others
+// still read). SQLite connections leave it out: their transactions lock the whole file.
+std::string LockTableSql(std::string_view table);
+
 // Splits a SQL list at the commas that stand outside single-quoted literals; each item trimmed of
 // blanks, tabs and line breaks (a key list cut from the host's source may keep a line break).
 // "15,'a,b' ,'x'" gives 15 | 'a,b' | 'x'. An empty text gives no item.

@@ -340,6 +340,10 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     } else {
       transaction.emplace(*conn);
     }
+    // A program that re-registers some of the range's dates meanwhile (the host) waits for this
+    // rebuild, or this rebuild for it: two DELETE-and-INSERTs of one date at once would each
+    // insert the date's rows. (SQLite has the file's write lock already, and leaves this out.)
+    conn->Execute(LockTableSql(table));
     conn->Execute(deleteSql);
     WaitForStatement(*conn, stepper);
 

@@ -1,6 +1,7 @@
 #include "reconcile_ui/report_screen.h"
 
 #include <exception>
+#include <set>
 #include <stdexcept>
 
 #include "db/value.h"
@@ -18,6 +19,7 @@ constexpr std::array<std::string_view, 5> kButtonCaptions = {"重新登记汇总
                                                              "退出", "全选", "查看图表报告"};
 
 constexpr const char* kRowSavepoint = "tallyvet_register_row";
+constexpr const char* kLockSavepoint = "tallyvet_register_lock";
 
 double NumberIn(const std::string& text) {
   return db::Value(text).AsDouble();
@@ -254,6 +256,28 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
   } catch (const db::Error& e) {
     summary.rolledBack = e.message();
   }
+  // Each ledger is locked at its first row, so that the host's own re-registration of a date
+  // waits for the registration rather than inserting the rows it inserts as well. A ledger that
+  // stays locked by another session fails its own rows only.
+  std::map<std::string, std::string> lockRefused;  // ledger table -> why
+  std::set<std::string> locked;
+  const auto lock = [&](const std::string& table) -> std::string {
+    if (locked.count(table) != 0) return {};
+    if (const auto refused = lockRefused.find(table); refused != lockRefused.end()) {
+      return refused->second;
+    }
+    conn.Execute(std::string("SAVEPOINT ") + kLockSavepoint);
+    try {
+      conn.Execute(LockTableSql(table));
+      conn.Execute(std::string("RELEASE ") + kLockSavepoint);
+      locked.insert(table);
+      return {};
+    } catch (const db::Error& e) {
+      conn.Execute(std::string("ROLLBACK TO ") + kLockSavepoint);
+      conn.Execute(std::string("RELEASE ") + kLockSavepoint);
+      return lockRefused[table] = e.message();
+    }
+  };
   for (int row = 1; row < grdDiff_.Rows() && summary.rolledBack.empty(); ++row) {
     if (grdDiff_.Text(row, 9) != kMark) continue;
     const auto item = static_cast<std::int16_t>(db::Value(grdDiff_.Text(row, 0)).AsInteger());
@@ -265,6 +289,7 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
       bool savepoint = false;
       try {
         const CorrectionStatements c = CorrectionOfRow(row, item);
+        if (const std::string refused = lock(c.table); !refused.empty()) throw db::Error(refused);
         conn.Execute(std::string("SAVEPOINT ") + kRowSavepoint);
         savepoint = true;
         outcome.status = journal.Register(conn, row, c);

@@ -667,7 +667,8 @@ TEST(TranslateOracle, NeverMergesWordsNorWritesInsideAnOpenString) {
   }
 }
 
-TEST(SavepointRelease, IsToldFromEveryOtherStatement) {
+// The statements a dialect leaves out: Oracle's missing RELEASE, SQLite's missing table locks.
+TEST(SavepointReleaseAndTableLock, AreToldFromEveryOtherStatement) {
   for (const std::string sql : {"RELEASE tallyvet_reregister", "release savepoint sp1;",
                                 "RELEASE /* done */ SAVEPOINT sp1"}) {
     EXPECT_TRUE(IsSavepointRelease(sql)) << sql;
@@ -676,6 +677,14 @@ TEST(SavepointRelease, IsToldFromEveryOtherStatement) {
        {"ROLLBACK TO sp1", "RELEASE", "SAVEPOINT sp1", "RELEASE sp1; DELETE FROM T",
         "UPDATE T SET RELEASE=1", "-- RELEASE sp1\nDELETE FROM T"}) {
     EXPECT_FALSE(IsSavepointRelease(sql)) << sql;
+  }
+  for (const std::string sql : {"LOCK TABLE POSITIONDAILY IN EXCLUSIVE MODE",
+                                "lock table srv.ItemDaily1 in share row exclusive mode;"}) {
+    EXPECT_TRUE(IsTableLock(sql)) << sql;
+  }
+  for (const std::string sql : {"LOCK TABLE T IN EXCLUSIVE MODE; DELETE FROM T", "LOCK TABLE T",
+                                "SELECT LOCK FROM TABLE_MODES", "UPDATE T SET MODE=1"}) {
+    EXPECT_FALSE(IsTableLock(sql)) << sql;
   }
 }
 

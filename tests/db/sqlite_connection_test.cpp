@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
 
+#include "db/sql_translate.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet::db {
@@ -104,6 +107,57 @@ TEST_F(SqliteConnectionTest, HostSqlRunsThroughTheTranslation) {
       3);
   EXPECT_EQ(rs->Fields()[0].Value().Text(), "none");
   EXPECT_EQ(rs->Fields()[1].Value().Text(), "002");
+}
+
+// Data-changing statements that differ only in their literals share one prepared statement with
+// the literals bound: the results must be those of the statements as written, for text keys
+// compared with numbers, quotes inside texts, signs, exponents and big integers; a statement the
+// shape does not fit is prepared as written.
+TEST_F(SqliteConnectionTest, StatementsKeptByTheirShapeDoWhatTheirTextSays) {
+  conn_->ExecuteScript(
+      "CREATE TABLE L (k TEXT, n INTEGER, v REAL NOT NULL DEFAULT 0);"
+      "INSERT INTO L VALUES ('O''Neil', 1, 10), ('2005', 2, 20), ('x', 9007199254740993, 30);");
+  auto copy = SqliteConnection::Create(dir_ / "copy.db", "acme");
+  copy->ExecuteScript(
+      "CREATE TABLE L (k TEXT, n INTEGER, v REAL NOT NULL DEFAULT 0);"
+      "INSERT INTO L VALUES ('O''Neil', 1, 10), ('2005', 2, 20), ('x', 9007199254740993, 30);");
+  const std::vector<std::string> statements = {
+      "UPDATE L SET v=v+(-12.5) WHERE k='O''Neil' AND ABS(NVL(v,0)-(10))<0.005",
+      "UPDATE L SET v=v+(0.1) WHERE k=2005",  // a text key against a number
+      "UPDATE L SET v=v+(1e-05) WHERE n=9007199254740993",
+      "UPDATE L SET v=v+(2.5E+2) WHERE k='O''Neil' AND ABS(NVL(v,0)-(-2.5))<0.005",
+      "UPDATE L SET v=v+(3) WHERE k='nobody'",
+      "DELETE FROM L WHERE k='x' AND n<>1 -- a comment's 7 stays",
+      "UPDATE L SET k='it''s' || 'ok' WHERE n=1"};
+  for (const std::string& sql : statements) {
+    conn_->Execute(sql);
+    copy->ExecuteScript(sql);  // as written
+    EXPECT_EQ(conn_->RowsAffected(), copy->handle() ? sqlite3_changes(copy->handle()) : -1) << sql;
+  }
+  const auto rows = [](SqliteConnection& c) {
+    std::vector<std::string> out;
+    for (auto rs = c.OpenResultset("SELECT k, n, v FROM L ORDER BY n", 3); !rs->Eof();
+         rs->MoveNext()) {
+      out.push_back(rs->Fields()[0].Value().AsText() + "|" + rs->Fields()[1].Value().AsText() +
+                    "|" + rs->Fields()[2].Value().AsText());
+    }
+    return out;
+  };
+  EXPECT_EQ(rows(*conn_), rows(*copy));
+  EXPECT_EQ(rows(*conn_), (std::vector<std::string>{"it'sok|1|247.5", "2005|2|20.1"}));
+
+  const auto shape = sql::LiteralsAsParameters(statements[0]);
+  ASSERT_TRUE(shape.has_value());
+  EXPECT_EQ(shape->shape, "UPDATE L SET v=v+(-?) WHERE k=? AND ABS(NVL(v,?)-(?))<?");
+  ASSERT_EQ(shape->literals.size(), 5u);
+  EXPECT_TRUE(shape->literals[1].text);
+  EXPECT_EQ(shape->literals[1].value, "O'Neil");
+  EXPECT_EQ(shape->literals[4].value, "0.005");
+  for (const std::string sql :
+       {"SELECT 1 FROM L", "INSERT INTO L VALUES ('a',1,1)", "UPDATE L SET v=1 WHERE n=?",
+        "UPDATE L SET k=X'41'", "UPDATE L SET v=(SELECT 1) WHERE n=2", "UPDATE L SET k='open"}) {
+    EXPECT_FALSE(sql::LiteralsAsParameters(sql).has_value()) << sql;
+  }
 }
 
 TEST(SqliteConnectionOpen, RefusesMissingFilesAndNonDatabasesNamingThePath) {
