@@ -90,7 +90,7 @@ struct HostWriterSummary {
   std::map<std::string, std::chrono::system_clock::time_point> dates;
   // The longest a round waited for its transaction and the account set's write lock.
   double longestLockWaitMs = 0;
-  std::string stopped;  // "limit", "failing" (gave up) or "error" (could not start)
+  std::string stopped;  // "limit", "asked" (Stop), "failing" (gave up) or "error" (no start)
   nlohmann::json json;  // the whole summary as the writer wrote it
 };
 
@@ -184,6 +184,13 @@ class HostWriter {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return status_;
+  }
+
+  // Asks the writer to stop after the round it is in (SIGTERM; a hold or pause ends early) and
+  // waits for it as Wait does. Its summary then says "stopped": "asked".
+  int Stop(std::chrono::milliseconds timeout) {
+    if (pid_ > 0) kill(pid_, SIGTERM);
+    return Wait(timeout);
   }
 
   // Kills a writer still running, as a crash would (SIGKILL: no handler runs), and reaps it.

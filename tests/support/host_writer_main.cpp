@@ -10,12 +10,14 @@
 // rolled back, counted with its message, and the next round starts. No transaction stays open
 // between rounds.
 //
-// Exit status: 0 when it stopped at its limit (--seconds, --rounds), 1 when it gave up after
+// Exit status: 0 when it stopped at its limit (--seconds, --rounds) or on SIGTERM after the round
+// it was in, 1 when it gave up after
 // kGiveUpAfter rounds in a row failed, 2 when it could not start. The summary (--summary) is
 // written in every case once the options are read.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -53,6 +55,21 @@ using Clock = std::chrono::steady_clock;
 // A writer whose every round fails this many times in a row (no account set, a lock that never
 // ends) stops instead of spinning until its time is up.
 constexpr int kGiveUpAfter = 50;
+
+// SIGTERM asks the writer to stop after the round it is in (a hold or a pause ends early), so
+// that a test can end it at a moment of its choosing and still read its summary.
+volatile std::sig_atomic_t stopAsked = 0;
+extern "C" void AskToStop(int) {
+  stopAsked = 1;
+}
+
+void SleepUnlessAsked(int ms) {
+  const auto until = Clock::now() + std::chrono::milliseconds(ms);
+  while (!stopAsked && Clock::now() < until) {
+    std::this_thread::sleep_for(
+        std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(5)));
+  }
+}
 
 struct Options {
   std::string db;
@@ -478,7 +495,7 @@ class Run {
     std::int64_t rounds = 0, commits = 0;
     int failuresInARow = 0;
     summary_["stopped"] = "limit";
-    while ((o_.seconds <= 0 || Clock::now() < deadline) &&
+    while (!stopAsked && (o_.seconds <= 0 || Clock::now() < deadline) &&
            (o_.rounds <= 0 || commits < o_.rounds)) {
       ++rounds;
       if (Round(rounds)) {
@@ -490,8 +507,9 @@ class Run {
       summary_["rounds"] = rounds;
       summary_["commits"] = commits;
       if (failuresInARow >= kGiveUpAfter) return 1;
-      if (o_.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o_.pauseMs));
+      SleepUnlessAsked(o_.pauseMs);
     }
+    if (stopAsked) summary_["stopped"] = "asked";
     return 0;
   }
 
@@ -515,7 +533,7 @@ class Run {
       const std::optional<RoundWork> work = operations_->Run(kind, random_);
       if (!work) throw std::runtime_error("no posted document to " + kind + " in the range");
       std::cout << tag << ": in transaction" << std::endl;
-      if (o_.holdMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(o_.holdMs));
+      SleepUnlessAsked(o_.holdMs);
       transaction.Commit();
       Record(round, *work);
       std::cout << tag << ": committed" << std::endl;
@@ -599,5 +617,6 @@ int main(int argc, char** argv) {
     const int rc = app.exit(e);
     return rc == 0 ? 0 : 2;
   }
+  std::signal(SIGTERM, AskToStop);
   return Run(o).Main();
 }

@@ -231,9 +231,47 @@ TEST_P(HostWriterTest, TwoWritersAtOnceBothMakeProgress) {
   EXPECT_EQ(reconcile.status, 0) << reconcile.out << reconcile.err;
 }
 
+// A round that meets another writer's lock past its busy timeout is rolled back and counted with
+// the database's message, and the writer goes on: it commits once the lock is gone.
+TEST_P(HostWriterTest, ARoundLockedOutPastItsTimeoutIsCountedAndTheWriterGoesOn) {
+  testing::HostWriterOptions holding = Writer(7);
+  holding.rounds = 1;
+  holding.holdMs = 1500;
+  testing::HostWriter first(holding, scratch_.path(), "holding");
+  ASSERT_TRUE(first.WaitForOutput("in transaction", 30s)) << first.Output() << first.Errors();
+
+  testing::HostWriterOptions o = Writer(8);
+  o.rounds = 2;
+  o.busyTimeout = 0.2;
+  testing::HostWriter second(o, scratch_.path(), "locked-out");
+  ASSERT_EQ(first.Wait(30s), 0) << first.Errors();
+  ASSERT_EQ(second.Wait(30s), 0) << second.Errors();
+  const testing::HostWriterSummary held = first.Summary(), locked = second.Summary();
+  EXPECT_EQ(held.commits, 1);
+  EXPECT_EQ(locked.commits, 2);
+  ASSERT_FALSE(locked.rolledBack.empty());
+  EXPECT_EQ(locked.rounds, locked.commits + static_cast<std::int64_t>(locked.rolledBack.size()));
+  for (const testing::WriterRollback& r : locked.rolledBack) {
+    EXPECT_NE(r.message.find(Postgres() ? "lock" : "locked"), std::string::npos) << r.message;
+  }
+  std::chrono::system_clock::time_point heldCommit, firstLockedCommit = {};
+  for (const auto& [kind, ops] : held.operations) {
+    for (const auto& op : ops) heldCommit = op.committedAt;
+  }
+  for (const auto& [kind, ops] : locked.operations) {
+    for (const auto& op : ops) {
+      if (firstLockedCommit == decltype(firstLockedCommit){} || op.committedAt < firstLockedCommit)
+        firstLockedCommit = op.committedAt;
+    }
+  }
+  EXPECT_GE(firstLockedCommit, heldCommit);
+  const testing::ProgramResult reconcile = ReconcileGoods();
+  EXPECT_EQ(reconcile.status, 0) << reconcile.out << reconcile.err;
+}
+
 // A writer killed while its round's transaction is open (what the header does for a test that
 // fails before waiting) leaves no lock and no change behind: the next comparison runs at once and
-// is clean, the documents are as before, and a new writer commits.
+// is clean, the documents are as before, and a new writer commits at once.
 TEST_P(HostWriterTest, KilledWriterLeavesNoTransactionBehind) {
   const std::string documents =
       "SELECT lngActivityID,strDate,blnIsVoid FROM ItemActivity ORDER BY lngActivityID";
@@ -249,12 +287,17 @@ TEST_P(HostWriterTest, KilledWriterLeavesNoTransactionBehind) {
   EXPECT_EQ(reconcile.status, 0) << reconcile.out << reconcile.err;
   EXPECT_EQ(Rows(documents), before);
 
-  testing::HostWriterOptions o = Writer(5);
-  o.rounds = 1;
+  // A lock left behind would fail the next writer's first round after a second.
+  testing::HostWriterOptions o = Writer(6);
+  o.seconds = 60;
   o.busyTimeout = 1;
   testing::HostWriter next(o, scratch_.path(), "next");
-  ASSERT_EQ(next.Wait(30s), 0) << next.Errors();
-  EXPECT_EQ(next.Summary().commits, 1);
+  ASSERT_TRUE(next.WaitForOutput("committed", 30s)) << next.Output() << next.Errors();
+  ASSERT_EQ(next.Stop(30s), 0) << next.Errors();
+  const testing::HostWriterSummary summary = next.Summary();
+  EXPECT_EQ(summary.stopped, "asked");
+  EXPECT_GE(summary.commits, 1);
+  EXPECT_TRUE(summary.rolledBack.empty()) << summary.rolledBack.front().message;
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, HostWriterTest,
