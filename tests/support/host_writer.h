@@ -160,7 +160,7 @@ class HostWriter {
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int rc = posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ);
+    const int rc = posix_spawnp(&pid_, argv[0], &files, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&files);
     if (rc != 0) {
       pid_ = -1;

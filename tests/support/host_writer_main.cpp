@@ -11,9 +11,8 @@
 // between rounds.
 //
 // Exit status: 0 when it stopped at its limit (--seconds, --rounds) or on SIGTERM after the round
-// it was in, 1 when it gave up after
-// kGiveUpAfter rounds in a row failed, 2 when it could not start. The summary (--summary) is
-// written in every case once the options are read.
+// it was in, 1 when it gave up after kGiveUpAfter rounds in a row failed, 2 when it could not
+// start. The summary (--summary) is written in every case once the options are read.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
