@@ -52,7 +52,7 @@ struct HostWriterOptions {
   std::uint64_t seed = 1;
   double seconds = 0;       // stop after this long; 0: no time limit
   std::int64_t rounds = 0;  // stop after this many commits; 0: no such limit (one limit needed)
-  int pauseMs = 0;          // between rounds
+  int pauseMs = 20;         // between rounds (0 keeps other programs off an embedded file)
   int holdMs = 0;           // each round's transaction kept open this long before its commit
   double busyTimeout = 10;  // seconds a round waits for another program's lock
   std::string datesFrom;    // the dates a round may touch (empty: the account set's periods)

@@ -77,7 +77,9 @@ struct Options {
   std::uint64_t seed = 1;
   double seconds = 0;
   std::int64_t rounds = 0;
-  int pauseMs = 0;
+  // A writer that never pauses keeps every other program out of the embedded file: SQLite's busy
+  // wait sleeps between its tries and the writer takes the lock again in between.
+  int pauseMs = 20;
   int holdMs = 0;
   double busyTimeoutSeconds = 10;
   std::string summary;
@@ -592,7 +594,7 @@ int main(int argc, char** argv) {
   app.add_option("--seconds", o.seconds, "stop after this many seconds")
       ->check(CLI::PositiveNumber);
   app.add_option("--rounds", o.rounds, "stop after this many commits")->check(CLI::PositiveNumber);
-  app.add_option("--pause-ms", o.pauseMs, "milliseconds between rounds (default 0)")
+  app.add_option("--pause-ms", o.pauseMs, "milliseconds between rounds (default 20)")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--hold-ms", o.holdMs,
                  "milliseconds each round keeps its transaction open before it commits, as a "
