@@ -65,6 +65,9 @@ class SqliteConnection final : public Connection {
   void ExecuteScript(const std::string& sql);
   // The statement as it is handed to SQLite after translation.
   std::string Translate(const std::string& sql) const;
+  std::string SentForm(const std::string& sql, SentAs /*as*/) const override {
+    return Translate(sql);
+  }
 
   const std::string& owner() const { return owner_; }
   const std::filesystem::path& path() const { return path_; }
@@ -93,7 +96,8 @@ class SqliteConnectionSource final : public ConnectionSource {
   SqliteConnectionSource(std::filesystem::path path, std::string owner, OpenOptions options = {});
 
   std::unique_ptr<Connection> Open() override;
-  // Requires: every reader a SqliteConnection on this source's file, none in a transaction.
+  // Requires: every reader a SqliteConnection on this source's file (or a wrapper of one, see
+  // Backend), none in a transaction.
   // Throws Error also for a reader of another kind.
   bool BeginCommonView(const std::vector<Connection*>& readers) override;
   void EndView(Connection& reader) noexcept override;

@@ -21,6 +21,7 @@ void WaitForStatement(db::Connection& conn, ProgressStepper& stepper) {
 }
 
 std::int64_t CountRows(db::Connection& conn, const std::string& sql) {
+  const db::StatementScope counting(db::Purpose::kCount);
   auto rs = conn.OpenResultset("SELECT COUNT(*) FROM (" + sql + ")", 3);
   const std::int64_t n = rs->Eof() ? 0 : rs->Fields()[0].Value().AsInteger();
   rs->Close();
@@ -53,6 +54,7 @@ bool ReRegisterLedger(HostContext& ctx, ProgressScreen& screen, int item,
 RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
                              const std::string& beginDate, const std::string& endDate,
                              const RebuildOptions& options) {
+  const db::StatementScope rebuilding(db::Purpose::kRebuild, item);
   RebuildOutcome outcome;
   db::Connection* conn = nullptr;
   bool inSavepoint = false;
@@ -101,6 +103,7 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     const std::string probe =
         ReplaceAll(UpperAscii(sql), "GROUP BY", " AND strDate>'9999-12-31' GROUP BY");
     {
+      const db::StatementScope probing(db::Purpose::kProbe);
       auto rs = conn->OpenResultset(probe, 3, 3);
       items.InsertColumns[i] = MatchInsertColumns(*rs, items, item, sql);
       if (const auto left = ColumnsLeftOut(*rs, items.InsertColumns[i]); !left.empty()) {

@@ -6,6 +6,7 @@ namespace tallyvet::receipt_audit {
 
 SavepointRollback::SavepointRollback(db::Connection& conn, std::string name)
     : conn_(conn), name_(std::move(name)) {
+  const db::StatementScope adjusting(db::Purpose::kAdjust);
   conn_.Execute("SAVEPOINT " + name_);
 }
 
@@ -19,6 +20,7 @@ SavepointRollback::~SavepointRollback() {
 }
 
 void SavepointRollback::RollBack() {
+  const db::StatementScope adjusting(db::Purpose::kAdjust);
   if (!open_) return;
   open_ = false;
   conn_.Execute("ROLLBACK TO " + name_);

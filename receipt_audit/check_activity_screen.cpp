@@ -275,6 +275,7 @@ void CheckActivityScreen::RunOneCheck(const ReceiptCheck& check, ProgressStepper
 }
 
 AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions& options) {
+  const db::StatementScope adjusting(db::Purpose::kAdjust);
   AdjustmentOutcome outcome;
   SetHeight(kHeightWorking);
   notesVisible_ = true;
