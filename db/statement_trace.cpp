@@ -23,9 +23,6 @@ namespace tallyvet::db {
 
 namespace {
 
-thread_local Purpose t_purpose = Purpose::kOther;
-thread_local int t_item = 0;
-
 using Clock = std::chrono::steady_clock;
 
 double Milliseconds(Clock::duration d) {
@@ -140,62 +137,6 @@ std::size_t AttributeValueEnd(std::string_view s, std::size_t at) {
 }
 
 }  // namespace
-
-const char* PurposeName(Purpose purpose) {
-  switch (purpose) {
-    case Purpose::kOther:
-      return "other";
-    case Purpose::kDerive:
-      return "derive";
-    case Purpose::kProbe:
-      return "probe";
-    case Purpose::kRecompute:
-      return "recompute";
-    case Purpose::kStored:
-      return "stored";
-    case Purpose::kCount:
-      return "count";
-    case Purpose::kCauses:
-      return "causes";
-    case Purpose::kDocumentList:
-      return "document_list";
-    case Purpose::kRegister:
-      return "register";
-    case Purpose::kCorrect:
-      return "correct";
-    case Purpose::kRebuild:
-      return "rebuild";
-    case Purpose::kAdjust:
-      return "adjust";
-    case Purpose::kJournal:
-      return "journal";
-  }
-  return "other";
-}
-
-StatementScope::StatementScope(Purpose purpose)
-    : previous_purpose_(t_purpose), previous_item_(t_item) {
-  t_purpose = purpose;
-}
-
-StatementScope::StatementScope(Purpose purpose, int item)
-    : previous_purpose_(t_purpose), previous_item_(t_item) {
-  t_purpose = purpose;
-  t_item = item;
-}
-
-StatementScope::~StatementScope() {
-  t_purpose = previous_purpose_;
-  t_item = previous_item_;
-}
-
-Purpose StatementScope::CurrentPurpose() {
-  return t_purpose;
-}
-
-int StatementScope::CurrentItem() {
-  return t_item;
-}
 
 std::string MaskConnectionString(std::string_view s) {
   std::string out;
@@ -353,8 +294,9 @@ TracingConnection::TracingConnection(std::shared_ptr<Connection> inner,
 
 std::unique_ptr<Recordset> TracingConnection::OpenResultset(const std::string& sql, int cursor,
                                                             int lock) {
-  Started started;
+  // The sent form is the trace's own work: made before the statement's time starts.
   std::string sent = inner_->SentForm(sql, SentAs::kQuery);
+  Started started;
   std::unique_ptr<Recordset> rs;
   try {
     rs = inner_->OpenResultset(sql, cursor, lock);
@@ -375,8 +317,9 @@ std::unique_ptr<Recordset> TracingConnection::OpenResultset(const std::string& s
 }
 
 std::unique_ptr<RowSource> TracingConnection::OpenRowSource(const std::string& sql) {
-  Started started;
+  // The sent form is the trace's own work: made before the statement's time starts.
   std::string sent = inner_->SentForm(sql, SentAs::kQuery);
+  Started started;
   std::unique_ptr<RowSource> source;
   try {
     source = inner_->OpenRowSource(sql);
@@ -391,9 +334,9 @@ std::unique_ptr<RowSource> TracingConnection::OpenRowSource(const std::string& s
 }
 
 void TracingConnection::Execute(const std::string& sql) {
-  Started started;
   const std::string sent = inner_->SentForm(sql, SentAs::kStatement);
   const std::string_view savepoint = SavepointKind(sql);
+  Started started;
   try {
     inner_->Execute(sql);
   } catch (const Error& e) {
