@@ -24,6 +24,8 @@ int& ExitStatus();
 inline constexpr double kDefaultBusyTimeoutSeconds = 10;
 // Adds --busy-timeout SECONDS to a job that opens the account set, stored in `seconds`.
 void AddBusyTimeoutOption(CLI::App& job, double& seconds);
+// Adds --trace-sql FILE to a job, stored in `file`.
+void AddTraceSqlOption(CLI::App& job, std::string& file);
 // The open options of a job: its busy timeout, the rest as by default.
 db::OpenOptions JobOpenOptions(double busyTimeoutSeconds);
 

@@ -74,12 +74,24 @@ void AddHostOptions(CLI::App& cmd, HostOptions& options) {
   database->require_option(1);
   cmd.add_option("--user", options.user, "account-set owner")->required();
   AddBusyTimeoutOption(cmd, options.busyTimeoutSeconds);
+  AddTraceSqlOption(cmd, options.traceSql);
+  options.job = cmd.get_name();
+}
+
+HostConnection::TraceFile::~TraceFile() {
+  if (!file) return;
+  if (const std::string failure = file->Failure(); !failure.empty())
+    std::cerr << "tallyvet: the statement trace " << file->path().string()
+              << " is incomplete: " << failure << "\n";
 }
 
 HostConnection::HostConnection(const HostOptions& options) {
+  trace_.file = db::OpenStatementTrace(options.traceSql, options.job);
   if (options.odbc.empty()) {
     connection_ = db::SqliteConnection::Open(options.db, options.user,
                                              JobOpenOptions(options.busyTimeoutSeconds));
+    if (trace_.file)
+      connection_ = std::make_shared<db::TracingConnection>(connection_, trace_.file, options.db);
     CheckAccountSet(*connection_, nullptr);
     return;
   }
@@ -92,6 +104,8 @@ HostConnection::HostConnection(const HostOptions& options) {
   }
   odbc_ = odbc.get();
   connection_ = odbc;
+  if (trace_.file)
+    connection_ = std::make_shared<db::TracingConnection>(connection_, trace_.file, options.odbc);
   CheckAccountSet(*connection_, odbc_);
 }
 

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 
 #include "db/connection.h"
+#include "db/statement_trace.h"
 
 namespace tallyvet::db {
 class OdbcConnection;
@@ -25,22 +26,28 @@ struct HostOptions {
   std::string odbc;
   std::string user;
   double busyTimeoutSeconds = 10;  // how long a statement waits for another program's lock
+  std::string traceSql;            // the statement trace's file; empty: no trace
+  std::string job;                 // the job's name in the trace: the subcommand's
 };
 
-// Adds --db, --odbc, --user and --busy-timeout to `cmd`: --db and --odbc exclude each other, one
-// is required.
+// Adds --db, --odbc, --user, --busy-timeout and --trace-sql to `cmd`: --db and --odbc exclude
+// each other, one is required.
 void AddHostOptions(CLI::App& cmd, HostOptions& options);
 
 class HostConnection {
  public:
   // Opens the database and checks that it holds an account set. Throws std::runtime_error whose
   // one line says what failed (unknown data source, missing driver, login refused, server out
-  // of reach, no account-set tables) with the driver's own message.
+  // of reach, no account-set tables, a trace file that cannot be made) with the driver's own
+  // message. With --trace-sql the connection is a db::TracingConnection from the start, so the
+  // checks are in the trace too.
   explicit HostConnection(const HostOptions& options);
   HostConnection(const HostConnection&) = delete;
   HostConnection& operator=(const HostConnection&) = delete;
 
   const std::shared_ptr<db::Connection>& connection() const { return connection_; }
+  // The job's statement trace, shared with the further connections of the job; null without one.
+  const std::shared_ptr<db::StatementTrace>& trace() const { return trace_.file; }
 
   // Ends the job. Throws std::runtime_error (one line) when the link to the database was lost
   // during the job: what its writes did is then said by them (a write's transaction that the
@@ -48,6 +55,12 @@ class HostConnection {
   void Finish();
 
  private:
+  // Says on standard error, once the job is over, when the trace could not be written whole.
+  struct TraceFile {
+    std::shared_ptr<db::StatementTrace> file;
+    ~TraceFile();
+  };
+  TraceFile trace_;
   std::shared_ptr<db::Connection> connection_;
   db::OdbcConnection* odbc_ = nullptr;
 };

@@ -26,6 +26,12 @@ void AddBusyTimeoutOption(CLI::App& job, double& seconds) {
       ->check(CLI::Range(0.0, 86400.0));
 }
 
+void AddTraceSqlOption(CLI::App& job, std::string& file) {
+  job.add_option("--trace-sql", file,
+                 "write every statement the job runs to FILE, one JSON object a line as each "
+                 "ends (created with mode 0600; see the manual for its fields)");
+}
+
 std::filesystem::path ReportFolder(const std::string& reportDir) {
   const std::filesystem::path folder = reportDir.empty() ? "." : std::filesystem::path(reportDir);
   EnsureWritableFolder(folder);

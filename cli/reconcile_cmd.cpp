@@ -364,6 +364,10 @@ void RunReconcile(const ReconcileOptions& o) {
   } else {
     source = std::make_unique<db::OdbcConnectionSource>(o.host.odbc, o.host.user, options);
   }
+  if (host.trace()) {
+    source = std::make_unique<db::TracingConnectionSource>(
+        std::move(source), host.trace(), o.host.db.empty() ? o.host.odbc : o.host.db);
+  }
   ItemJobs jobs{jobCount, source.get(), [&](const std::string& reason) {
                   progress.Finish();
                   std::cerr << "--jobs " << o.jobs << ": items run one after another (" << reason

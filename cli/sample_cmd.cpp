@@ -18,6 +18,8 @@
 
 #include "cli/commands.h"
 #include "db/odbc_connection.h"
+#include "db/sqlite_connection.h"
+#include "db/statement_trace.h"
 #include "sample/copy.h"
 #include "sample/sample.h"
 
@@ -34,20 +36,25 @@ struct SampleCreateOptions {
   std::uint64_t seed = 1;
   std::string faults = "none";
   std::string manifest;
+  std::string traceSql;
   bool force = false;
 };
 
 // A sample on a server is built in a scratch file by the same generator, then copied into the
 // owner's schema in one transaction: a copy that fails leaves the server as it was.
-nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& odbc) {
-  auto conn = db::OdbcConnection::Open(odbc, options.owner);
+nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& odbc,
+                              const std::shared_ptr<db::StatementTrace>& trace) {
+  const std::shared_ptr<db::OdbcConnection> conn = db::OdbcConnection::Open(odbc, options.owner);
+  // The server's statements are traced; the scratch file's build is the program's own business.
+  std::shared_ptr<db::Connection> reader = conn;
+  if (trace) reader = std::make_shared<db::TracingConnection>(conn, trace, odbc);
   if (conn->dialect() != db::OdbcDialect::kPostgres) {
     throw std::runtime_error("sample create --odbc builds on PostgreSQL only; the data source is " +
                              conn->dbms_name());
   }
   const bool replace = options.overwrite;
   if (!replace) {
-    auto existing = conn->OpenResultset(
+    auto existing = reader->OpenResultset(
         "SELECT COUNT(*) FROM information_schema.schemata WHERE schema_name = LOWER('" +
         options.owner + "')");
     if (existing->Fields()[0].Value().AsInteger() > 0) {
@@ -76,12 +83,20 @@ nlohmann::json CreateOnServer(sample::SampleOptions options, const std::string& 
   sample::CopyOptions copy;
   copy.schema = options.owner;
   copy.replace = replace;
+  if (trace) {
+    copy.trace = trace.get();
+    copy.traceConnection = static_cast<db::TracingConnection&>(*reader).number();
+  }
   sample::CopyAccountSetToServer(options.path, *conn, copy);
   return manifest;
 }
 
 void RunSampleCreate(const SampleCreateOptions& o) {
   if (o.db.empty() && o.odbc.empty()) throw CLI::RequiredError("--db or --odbc");
+  // Before anything is made or replaced: the owner names the schema and qualifies statements.
+  db::RequireOwnerName(o.owner);
+  const std::shared_ptr<db::StatementTrace> trace = db::OpenStatementTrace(o.traceSql, "sample");
+  std::unique_ptr<db::SqliteHandleTrace> fileTrace;
   sample::SampleOptions options;
   options.path = o.db;
   options.owner = o.owner;
@@ -90,10 +105,15 @@ void RunSampleCreate(const SampleCreateOptions& o) {
   options.seed = o.seed;
   options.faults = sample::ParseFaultSet(o.faults);
   options.overwrite = o.force;
+  if (trace && o.odbc.empty()) {
+    options.opened = [&](db::SqliteConnection& conn) {
+      fileTrace = std::make_unique<db::SqliteHandleTrace>(conn, trace);
+    };
+  }
 
   const auto started = std::chrono::steady_clock::now();
   const nlohmann::json manifest =
-      o.odbc.empty() ? sample::CreateSample(options) : CreateOnServer(options, o.odbc);
+      o.odbc.empty() ? sample::CreateSample(options) : CreateOnServer(options, o.odbc, trace);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
@@ -154,6 +174,7 @@ void AddSampleCommand(CLI::App& app) {
       ->capture_default_str();
   create->add_option("--manifest", o->manifest, "Write the planted faults as JSON to this file");
   create->add_flag("--force", o->force, "Replace an existing file (or schema)");
+  AddTraceSqlOption(*create, o->traceSql);
   create->callback([o] { RunSampleCreate(*o); });
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "db/connection.h"
+#include "db/statement_trace.h"
 #include "ledger_engine/report_file.h"
 #include "receipt_audit/view/check_activity_view.h"
 #include "reconcile_ui/view/compare_view.h"
@@ -110,15 +111,24 @@ int Run(TallyvetObject* self, void* base, const char* strUser, char* error, size
     if (connection == nullptr || !*connection) {
       return Fail("RUN: no database connection was given", error, errorSize);
     }
+    const Kind kind = reinterpret_cast<Instance*>(self)->kind;
     HostContext& ctx = tallyvet::CurrentHostContext();
     ctx.connection = *connection;
+    // Inside a host there is no command line: the environment names the trace. A connection that
+    // is traced already (tallyvet gui --trace-sql) is not traced twice.
+    if (dynamic_cast<tallyvet::db::TracingConnection*>(connection->get()) == nullptr) {
+      if (auto trace = tallyvet::db::OpenStatementTrace(
+              {}, kind == Kind::kNewCheckReceipt ? "NewCheckReceipt" : "NewCheckBook", true)) {
+        ctx.connection = std::make_shared<tallyvet::db::TracingConnection>(*connection, trace,
+                                                                           "the host's connection");
+      }
+    }
     ctx.user = strUser != nullptr ? strUser : "";
 
     std::string why;
     std::unique_ptr<QApplication> made;  // outlives the screens below
     if (EnsureApplication(made, why) == nullptr) return Fail(why, error, errorSize);
     tallyvet::qt::QtMessageBox messages;
-    const Kind kind = reinterpret_cast<Instance*>(self)->kind;
     if (kind == Kind::kNewCheckReceipt) {
       // The stock ledger's rebuild leaves its journal where the reconciliation leaves its report.
       tallyvet::receipt_audit::RunCheckActivity(ctx, messages, tallyvet::qt::ExecModal,

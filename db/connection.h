@@ -6,12 +6,19 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "db/error.h"
 #include "db/recordset.h"
+#include "db/statement_scope.h"
 
 namespace tallyvet::db {
+
+// How a statement reaches the database: as a query (OpenResultset, OpenRowSource) or as a
+// statement (Execute). A dialect may send the two differently (column labels on queries).
+enum class SentAs { kQuery, kStatement };
 
 class Connection {
  public:
@@ -49,7 +56,23 @@ class Connection {
   // Whether a transaction is open, as the database itself says where it can: a failure after
   // which the database rolled back on its own (SQLite on a full disk) has ended it.
   virtual bool InTransaction() const { return false; }
+
+  // The statement as this connection sends it to its database, after its dialect; empty when it
+  // sends nothing for it. The default: the statement as written. Never throws but bad_alloc.
+  virtual std::string SentForm(const std::string& sql, SentAs /*as*/) const { return sql; }
+  // The connection this one passes its calls on to, for a wrapper; nullptr for a backend's own.
+  virtual Connection* Inner() { return nullptr; }
 };
+
+// Refuses an account-set owner that is not a plain name before it reaches any statement (it is
+// spliced into them as a qualifier and a filter): a letter, then letters, digits, _, $ or #, at
+// most 128 bytes, as a database takes an unquoted name. Throws Error, one line naming the owner
+// and what is allowed. Every backend's Open calls it.
+void RequireOwnerName(std::string_view owner);
+
+// The backend's own connection under every wrapper of `conn` (Connection::Inner), for the calls
+// that need the backend's own terms (a common read view).
+Connection& Backend(Connection& conn);
 
 // One transaction for the life of the object (Connection::BeginTransaction). The destructor rolls
 // it back when neither Commit nor Rollback ran, swallowing errors (a destructor must not throw;
@@ -71,6 +94,36 @@ class Transaction {
 
  private:
   Connection& conn_;
+  bool open_ = true;
+};
+
+// One unit of writes that stands or falls whole: a transaction of its own when the connection has
+// none open, else a savepoint inside the open one, whose owner commits or rolls back the rest (a
+// preview that undoes everything, a caller that groups several writes). The destructor rolls
+// back when neither Commit nor Rollback ran, swallowing errors.
+class WriteUnit {
+ public:
+  // `savepoint` names the savepoint when one is needed. Throws Error when neither can begin.
+  WriteUnit(Connection& conn, std::string savepoint);
+  ~WriteUnit();
+  WriteUnit(const WriteUnit&) = delete;
+  WriteUnit& operator=(const WriteUnit&) = delete;
+
+  // Commits the transaction, or releases the savepoint. Throws Error.
+  void Commit();
+  // Rolls back the transaction, or to the savepoint while the enclosing transaction still stands.
+  // Throws Error.
+  void Rollback();
+  // False once committed or rolled back, or once the database has ended the transaction the unit
+  // is part of on its own (everything in it is gone then, the enclosing owner's writes too).
+  bool Open() const;
+  // Whether the unit is a savepoint in a transaction it does not own.
+  bool Nested() const { return !transaction_.has_value(); }
+
+ private:
+  Connection& conn_;
+  std::string savepoint_;
+  std::optional<Transaction> transaction_;
   bool open_ = true;
 };
 

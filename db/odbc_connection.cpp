@@ -458,6 +458,7 @@ OdbcConnection::~OdbcConnection() = default;
 std::unique_ptr<OdbcConnection> OdbcConnection::Open(const std::string& connection_string,
                                                      const std::string& owner,
                                                      OpenOptions options) {
+  RequireOwnerName(owner);
   std::unique_ptr<OdbcConnection> conn(new OdbcConnection(connection_string, owner, options));
   conn->Connect();
   return conn;
@@ -579,6 +580,18 @@ std::string OdbcConnection::Translate(const std::string& sql) const {
       return sql::Translate(sql::Dialect::kPostgres, sql, owner_);
   }
   return sql;
+}
+
+std::string OdbcConnection::SentForm(const std::string& sql, SentAs as) const {
+  if (as == SentAs::kQuery && dialect_ == OdbcDialect::kPostgres) {
+    sql::LongNames long_names;
+    return sql::TranslateForPostgres(sql, &long_names);
+  }
+  if (as == SentAs::kStatement && dialect_ == OdbcDialect::kOracle && sql::IsSavepointRelease(sql))
+    return {};
+  if (as == SentAs::kStatement && dialect_ == OdbcDialect::kSqlite && sql::IsTableLock(sql))
+    return {};
+  return Translate(sql);
 }
 
 std::unique_ptr<Recordset> OdbcConnection::OpenResultset(const std::string& sql, int, int) {
@@ -709,7 +722,7 @@ std::unique_ptr<Connection> OdbcConnectionSource::Open() {
 bool OdbcConnectionSource::BeginCommonView(const std::vector<Connection*>& readers) {
   std::vector<OdbcConnection*> odbc;
   for (Connection* reader : readers) {
-    auto* r = dynamic_cast<OdbcConnection*>(reader);
+    auto* r = dynamic_cast<OdbcConnection*>(&Backend(*reader));
     if (r == nullptr) throw Error("a common read view needs ODBC connections");
     if (r->dialect() != OdbcDialect::kPostgres) return false;
     odbc.push_back(r);
@@ -743,7 +756,7 @@ bool OdbcConnectionSource::BeginCommonView(const std::vector<Connection*>& reade
 }
 
 void OdbcConnectionSource::EndView(Connection& reader) noexcept {
-  auto* odbc = dynamic_cast<OdbcConnection*>(&reader);
+  auto* odbc = dynamic_cast<OdbcConnection*>(&Backend(reader));
   if (odbc == nullptr) return;
   try {
     odbc->Rollback();

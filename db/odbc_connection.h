@@ -131,6 +131,9 @@ class OdbcConnection final : public Connection {
   const std::string& dbms_name() const { return dbms_name_; }
   // The statement as it is sent to the data source.
   std::string Translate(const std::string& sql) const;
+  // Translate, with a query's column labels on PostgreSQL; empty for a RELEASE on Oracle, which
+  // is not sent.
+  std::string SentForm(const std::string& sql, SentAs as) const override;
 
   struct Link;  // the environment and connection handles; shared with open recordsets
 
@@ -159,7 +162,8 @@ class OdbcConnectionSource final : public ConnectionSource {
   OdbcConnectionSource(std::string connection_string, std::string owner, OpenOptions options = {});
 
   std::unique_ptr<Connection> Open() override;
-  // Requires: every reader an OdbcConnection to this source's database, in autocommit.
+  // Requires: every reader an OdbcConnection to this source's database (or a wrapper of one, see
+  // Backend), in autocommit.
   // A reader in the view has autocommit off until EndView.
   bool BeginCommonView(const std::vector<Connection*>& readers) override;
   void EndView(Connection& reader) noexcept override;

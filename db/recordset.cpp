@@ -311,6 +311,12 @@ void Recordset::Close() {
   row_ = nullptr;
 }
 
+bool Recordset::WrapSource(const SourceWrapper& wrap) {
+  if (!impl_->source) return false;
+  impl_->source = wrap(std::move(impl_->source));
+  return true;
+}
+
 std::size_t Recordset::SpilledRows() const {
   return impl_->stored_rows - impl_->mem_rows;
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -192,6 +193,12 @@ class Recordset {
 
   // Rows kept in the temporary file so far (0 while everything fits in memory).
   std::size_t SpilledRows() const;
+
+  // Puts wrap(source) in the place of the source the rows still come from, so that a decorator
+  // sees every later fetch and the source's end (the statement trace). Returns false, calling
+  // nothing, when the source has ended already (every row is fetched) or the recordset is closed.
+  using SourceWrapper = std::function<std::unique_ptr<RowSource>(std::unique_ptr<RowSource>)>;
+  bool WrapSource(const SourceWrapper& wrap);
 
  private:
   friend class Field;

@@ -184,6 +184,7 @@ int AdoTypeOfDeclaration(const char* decl) {
 std::unique_ptr<SqliteConnection> SqliteConnection::Open(const std::filesystem::path& path,
                                                          const std::string& owner,
                                                          OpenOptions options) {
+  RequireOwnerName(owner);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
     throw Error("account-set database not found: " + path.string());
@@ -213,6 +214,7 @@ std::unique_ptr<SqliteConnection> SqliteConnection::Open(const std::filesystem::
 
 std::unique_ptr<SqliteConnection> SqliteConnection::Create(const std::filesystem::path& path,
                                                            const std::string& owner) {
+  RequireOwnerName(owner);
   std::error_code ec;
   if (std::filesystem::exists(path, ec)) {
     throw Error("refusing to overwrite existing file " + path.string());
@@ -256,6 +258,11 @@ std::unique_ptr<RowSource> SqliteConnection::OpenRowSource(const std::string& sq
 
 std::unique_ptr<Recordset> SqliteConnection::OpenResultset(const std::string& sql, int, int) {
   return std::make_unique<Recordset>(OpenRowSource(sql), options_.spill_threshold, sql);
+}
+
+std::string SqliteConnection::SentForm(const std::string& sql, SentAs as) const {
+  if (as == SentAs::kStatement && sql::IsTableLock(sql)) return {};
+  return Translate(sql);
 }
 
 void SqliteConnection::Execute(const std::string& sql) {
@@ -381,7 +388,7 @@ std::unique_ptr<Connection> SqliteConnectionSource::Open() {
 bool SqliteConnectionSource::BeginCommonView(const std::vector<Connection*>& readers) {
   std::vector<sqlite3*> handles;
   for (Connection* reader : readers) {
-    const auto* sqlite = dynamic_cast<const SqliteConnection*>(reader);
+    const auto* sqlite = dynamic_cast<const SqliteConnection*>(&Backend(*reader));
     if (sqlite == nullptr) throw Error("a common read view needs embedded connections");
     handles.push_back(sqlite->handle());
   }
@@ -408,7 +415,8 @@ bool SqliteConnectionSource::BeginCommonView(const std::vector<Connection*>& rea
 }
 
 void SqliteConnectionSource::EndView(Connection& reader) noexcept {
-  if (auto* sqlite = dynamic_cast<SqliteConnection*>(&reader)) EndTransaction(sqlite->handle());
+  if (auto* sqlite = dynamic_cast<SqliteConnection*>(&Backend(reader)))
+    EndTransaction(sqlite->handle());
 }
 
 }  // namespace tallyvet::db

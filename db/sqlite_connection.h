@@ -67,6 +67,8 @@ class SqliteConnection final : public Connection {
   void ExecuteScript(const std::string& sql);
   // The statement as it is handed to SQLite after translation.
   std::string Translate(const std::string& sql) const;
+  // A table lock is not sent (see Execute): its sent form is empty.
+  std::string SentForm(const std::string& sql, SentAs as) const override;
 
   const std::string& owner() const { return owner_; }
   const std::filesystem::path& path() const { return path_; }
@@ -101,7 +103,8 @@ class SqliteConnectionSource final : public ConnectionSource {
   SqliteConnectionSource(std::filesystem::path path, std::string owner, OpenOptions options = {});
 
   std::unique_ptr<Connection> Open() override;
-  // Requires: every reader a SqliteConnection on this source's file, none in a transaction.
+  // Requires: every reader a SqliteConnection on this source's file (or a wrapper of one, see
+  // Backend), none in a transaction.
   // Throws Error also for a reader of another kind.
   bool BeginCommonView(const std::vector<Connection*>& readers) override;
   void EndView(Connection& reader) noexcept override;

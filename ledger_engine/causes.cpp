@@ -559,6 +559,7 @@ std::vector<ContributionLine> ReadVouchers(db::Connection& conn, const CheckItem
 }  // namespace
 
 void ExplainingSink::EndItem(int item) {
+  const db::StatementScope explaining(db::Purpose::kCauses, item);
   std::vector<std::pair<DifferenceRecord, bool>> records;
   records.swap(pending_);
   if (!records.empty()) {

@@ -346,6 +346,7 @@ bool CompareRows(HostContext& ctx, ProgressScreen& screen, db::Recordset& recomp
       }
 
       if (mayCorrect) {
+        const db::StatementScope correcting(db::Purpose::kCorrect);
         if (!conditionSplit) {
           condition = SplitCondition(condition, keyColumnList, keyValueList);
           conditionSplit = true;

@@ -166,6 +166,7 @@ void TextReportSink::EndItem(int /*item*/) {
 
 std::int32_t CountLedgerRows(HostContext& ctx, int item, const std::string& startDate,
                              const std::string& endDate) {
+  const db::StatementScope counting(db::Purpose::kCount, item);
   const std::string& table = ctx.CheckItems.LedgerTable[CheckItemTable::Index(item)];
   auto rs = ctx.conn().OpenResultset(CountStatement(table, startDate, endDate), 3);
   std::int32_t count = 0;
@@ -179,6 +180,7 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
                    bool correct, const std::vector<DifferenceSink*>& sinks, std::string* error,
                    db::Connection* storedSide) {
   if (error != nullptr) error->clear();
+  const db::StatementScope comparing(db::Purpose::kOther, item);
 
   std::optional<TextReportSink> textSink;
   std::vector<DifferenceSink*> runSinks;
@@ -230,26 +232,37 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
         if (sink != nullptr) sink->Notice(item, notice);
       }
     };
+    // A statement takes its purpose when it starts; its rows are read after the scope ends.
+    const auto as = [](db::Purpose purpose, auto&& open) {
+      const db::StatementScope scope(purpose);
+      return open();
+    };
     if (storedSide == nullptr) {
-      recomputed = ctx.conn().OpenResultset(recomputeSql, 3, 3);
+      recomputed =
+          as(db::Purpose::kRecompute, [&] { return ctx.conn().OpenResultset(recomputeSql, 3, 3); });
       StepThrough(*recomputed, stepper);
       items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
       noticeColumnsLeftOut(*recomputed);
-      stored = ctx.conn().OpenResultset(
-          StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions),
-          3, 3);
+      stored = as(db::Purpose::kStored, [&] {
+        return ctx.conn().OpenResultset(
+            StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions),
+            3, 3);
+      });
       StepThrough(*stored, stepper);
     } else {
       // The stored statement's columns follow the recompute's, which are known once it is
       // prepared: both start before either gives a row.
       const auto signal = std::make_shared<db::PipeSignal>();
-      db::RowPipe recomputedPipe(ctx.conn().OpenRowSource(recomputeSql), signal);
+      db::RowPipe recomputedPipe(
+          as(db::Purpose::kRecompute, [&] { return ctx.conn().OpenRowSource(recomputeSql); }),
+          signal);
       const auto shape = db::Recordset::FromRows(recomputedPipe.Columns(), {});
       items.InsertColumns[index] = MatchInsertColumns(*shape, items, item, unused);
       noticeColumnsLeftOut(*shape);
       const std::string storedSql =
           StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions);
-      db::RowPipe storedPipe(storedSide->OpenRowSource(storedSql), signal);
+      db::RowPipe storedPipe(
+          as(db::Purpose::kStored, [&] { return storedSide->OpenRowSource(storedSql); }), signal);
       BothSides both = ReadBothSides(recomputedPipe, recomputeSql, storedPipe, storedSql,
                                      ctx.conn().SpillThreshold(), *signal, stepper);
       recomputed = std::move(both.recomputed);

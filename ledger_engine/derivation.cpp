@@ -385,6 +385,7 @@ std::string CollectSourceStatement(db::Recordset& rs, std::string_view startMark
 }
 
 bool DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen) {
+  const db::StatementScope deriving(db::Purpose::kDerive);
   const SourceScan scan = ScanSource(ctx, screen, kGoodsUnit, OnGoodsStatement);
   CheckItemTable& items = ctx.CheckItems;
   // A ledger row without a position group is kept under group 0.
@@ -400,6 +401,7 @@ bool DeriveGoodsLedgerSql(HostContext& ctx, ProgressScreen& screen) {
 }
 
 bool DeriveAccountLedgerSql(HostContext& ctx, ProgressScreen& screen) {
+  const db::StatementScope deriving(db::Purpose::kDerive);
   const SourceScan scan = ScanSource(ctx, screen, kAccountUnit, OnAccountStatement);
   CheckItemTable& items = ctx.CheckItems;
   std::string& generalLedger = items.SelectSql[CheckItemTable::Index(4)];

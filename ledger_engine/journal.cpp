@@ -17,6 +17,7 @@ std::string SqlLiteral(const db::Value& value) {
 
 std::vector<std::string> RowsAsInserts(db::Connection& conn, const std::string& table,
                                        const std::string& condition) {
+  const db::StatementScope journalling(db::Purpose::kJournal);
   std::vector<std::string> inserts;
   std::unique_ptr<db::Recordset> rs =
       conn.OpenResultset("SELECT * FROM " + table + " WHERE " + condition, 3);

@@ -112,10 +112,10 @@ bool ReRegisterLedger(HostContext& ctx, ProgressScreen& screen, int item,
 RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
                              const std::string& beginDate, const std::string& endDate,
                              const RebuildOptions& options) {
+  const db::StatementScope rebuilding(db::Purpose::kRebuild, item);
   RebuildOutcome outcome;
   db::Connection* conn = nullptr;
-  std::optional<db::Transaction> transaction;
-  bool inSavepoint = false;
+  std::optional<db::WriteUnit> unit;
   bool unitBegun = false;  // the DELETE and INSERT's transaction or savepoint was opened
   std::optional<ChangeJournal> ownJournal;
   ChangeJournal* journal = options.journal;
@@ -130,24 +130,14 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
   const auto fail = [&](const std::string& message) {
     outcome.error = message;
     std::string undoFailure;
-    if (transaction) {
+    if (unit) {
+      // The database rolled back an enclosing transaction on its own: the savepoint went with
+      // it, and so did everything the caller wrote before the rebuild.
+      outcome.transactionLost = unit->Nested() && !conn->InTransaction();
       try {
-        transaction->Rollback();
+        unit->Rollback();
       } catch (const db::Error& undo) {
         undoFailure = undo.message();
-      }
-    } else if (inSavepoint) {
-      if (conn->InTransaction()) {
-        try {
-          conn->Execute(std::string("ROLLBACK TO ") + kSavepoint);
-          conn->Execute(std::string("RELEASE ") + kSavepoint);
-        } catch (const db::Error& undo) {
-          undoFailure = undo.message();
-        }
-      } else {
-        // The database rolled back the enclosing transaction on its own: the savepoint went with
-        // it, and so did everything the caller wrote before the rebuild.
-        outcome.transactionLost = true;
       }
     }
     if (!unitBegun) {
@@ -231,6 +221,7 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     std::vector<std::string> selectFields;  // the fields the rebuild's SELECT gives, in order
     std::vector<std::string> insertNames;   // the INSERT's columns, as matched to those fields
     {
+      const db::StatementScope probing(db::Purpose::kProbe);
       auto rs = conn->OpenResultset(probe, 3, 3);
       const std::string hostList = items.InsertColumns[i];
       items.InsertColumns[i] = MatchInsertColumns(*rs, items, item, sql);
@@ -334,12 +325,7 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     // The DELETE and the INSERT stand or fall together: in a transaction of their own, or in a
     // savepoint of the transaction the caller has open (which it commits or rolls back itself).
     unitBegun = true;
-    if (conn->InTransaction()) {
-      conn->Execute(std::string("SAVEPOINT ") + kSavepoint);
-      inSavepoint = true;
-    } else {
-      transaction.emplace(*conn);
-    }
+    unit.emplace(*conn, kSavepoint);
     // A program that re-registers some of the range's dates meanwhile (the host) waits for this
     // rebuild, or this rebuild for it: two DELETE-and-INSERTs of one date at once would each
     // insert the date's rows. (SQLite has the file's write lock already, and leaves this out.)
@@ -352,12 +338,7 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     WaitForStatement(*conn, stepper);
     outcome.rowsInserted = conn->RowsAffected();
 
-    if (transaction) {
-      transaction->Commit();
-    } else {
-      conn->Execute(std::string("RELEASE ") + kSavepoint);
-      inSavepoint = false;
-    }
+    unit->Commit();
     outcome.rebuilt = true;
     if (journal != nullptr) {
       try {

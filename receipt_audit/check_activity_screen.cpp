@@ -309,6 +309,7 @@ const CheckFinding* CheckActivityScreen::FindingOfRow(int gridRow) const {
 }
 
 AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions& options) {
+  const db::StatementScope adjusting(db::Purpose::kAdjust);
   AdjustmentOutcome outcome;
   SetHeight(kHeightWorking);
   notesVisible_ = true;
@@ -322,8 +323,7 @@ AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions
   const CheckGrid gridBefore = grid_;
   const std::string earliestBefore = earliestDate_;
   std::optional<ChangeJournal> journal;
-  std::optional<db::Transaction> transaction;
-  bool inSavepoint = false;
+  std::optional<db::WriteUnit> transaction;
   std::string ledgerBefore;
   // The write-backs, the average-cost updates and the stock ledger's rebuild stand or fall
   // together: the documents and the ledger that summarises them never part.
@@ -332,13 +332,6 @@ AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions
     if (transaction) {
       try {
         transaction->Rollback();
-      } catch (const db::Error& e) {
-        undoFailure = e.message();
-      }
-    } else if (inSavepoint && conn.InTransaction()) {
-      try {
-        conn.Execute(std::string("ROLLBACK TO ") + kAdjustmentSavepoint);
-        conn.Execute(std::string("RELEASE ") + kAdjustmentSavepoint);
       } catch (const db::Error& e) {
         undoFailure = e.message();
       }
@@ -399,13 +392,8 @@ AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions
   };
 
   try {
-    if (conn.InTransaction()) {
-      // Inside the caller's transaction (a preview that rolls it all back): a savepoint.
-      conn.Execute(std::string("SAVEPOINT ") + kAdjustmentSavepoint);
-      inSavepoint = true;
-    } else {
-      transaction.emplace(conn);
-    }
+    // Inside the caller's transaction (a preview that rolls it all back): a savepoint.
+    transaction.emplace(conn, kAdjustmentSavepoint);
     if (!journalFolder_.empty()) {
       journal.emplace(journalFolder_, "Adjustment", "cost adjustment journal", ctx_.user);
       journal->Start();
@@ -431,11 +419,7 @@ AdjustmentOutcome CheckActivityScreen::RunCostAdjustment(const AdjustmentOptions
     try {
       // The undo script is on disk before the changes it undoes are committed.
       if (journal) journal->WriteUndoScript();
-      if (transaction) {
-        transaction->Commit();
-      } else {
-        conn.Execute(std::string("RELEASE ") + kAdjustmentSavepoint);
-      }
+      transaction->Commit();
       if (journal) journal->Finish();
     } catch (const std::exception& e) {
       stop("the adjustment could not be committed: " + MessageOf(e));

@@ -113,6 +113,7 @@ CorrectionJournal::CorrectionJournal(std::filesystem::path folder, std::string o
 
 RegistrationStatus CorrectionJournal::Register(db::Connection& conn, int row,
                                                const CorrectionStatements& c) {
+  const db::StatementScope registering(db::Purpose::kRegister, c.item);
   journal_.Start();
   const auto Write = [this](const std::string& text) { journal_.Write(text); };
   Write("\n-- row " + std::to_string(row) + ": item " + std::to_string(c.item) + ", " + c.table +
@@ -122,6 +123,7 @@ RegistrationStatus CorrectionJournal::Register(db::Connection& conn, int row,
   std::vector<db::Value> old;
   std::vector<std::string> restore;
   try {
+    const db::StatementScope journalling(db::Purpose::kJournal);
     std::unique_ptr<db::Recordset> rs = conn.OpenResultset(before, 3);
     while (!rs->Eof()) {
       old.push_back(rs->Fields()[0].Value());

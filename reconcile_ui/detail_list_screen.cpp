@@ -13,6 +13,7 @@ void DetailListScreen::LoadData(const std::string& strSql, int col) {
 }
 
 void DetailListScreen::AppendData(const std::string& sql, int col) {
+  const db::StatementScope listing(db::Purpose::kDocumentList);
   db::Connection& conn = ctx_.conn();
   std::unique_ptr<db::Recordset> rs = conn.OpenResultset(sql, 3);
   const db::FieldList& fields = rs->Fields();

@@ -20,6 +20,7 @@ constexpr std::array<std::string_view, 5> kButtonCaptions = {"重新登记汇总
 
 constexpr const char* kRowSavepoint = "tallyvet_register_row";
 constexpr const char* kLockSavepoint = "tallyvet_register_lock";
+constexpr const char* kRegistrationSavepoint = "tallyvet_registration";
 
 double NumberIn(const std::string& text) {
   return db::Value(text).AsDouble();
@@ -238,9 +239,10 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
   db::Connection& conn = ctx_.conn();
   // The grid as it was, for the rows whose registration does not stand after all.
   const Grid before = grdDiff_;
-  std::optional<db::Transaction> transaction;
-  // One short transaction for all rows, opened only now that the question is answered and closed
-  // before the closing message: nothing is held on the account set while a person reads.
+  std::optional<db::WriteUnit> transaction;
+  // One short transaction for all rows (or a savepoint in the caller's), opened only now that the
+  // question is answered and closed before the closing message: nothing is held on the account
+  // set while a person reads.
   const auto rollBack = [&](const std::string& why) {
     summary.rolledBack = why;
     if (transaction) {
@@ -252,7 +254,7 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
     }
   };
   try {
-    transaction.emplace(conn);
+    transaction.emplace(conn, kRegistrationSavepoint);
   } catch (const db::Error& e) {
     summary.rolledBack = e.message();
   }

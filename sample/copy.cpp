@@ -191,14 +191,22 @@ void CopyAccountSet(const std::filesystem::path& source, const ExecuteStatement&
 
 void CopyAccountSetToServer(const std::filesystem::path& source, db::OdbcConnection& server,
                             const CopyOptions& options) {
-  server.SetAutocommit(false);
+  // Each statement through the trace when there is one, as it is sent: the copy's SQL is the
+  // server's own.
+  const auto run = [&](std::string_view sql, std::string_view transaction,
+                       const std::function<void()>& call) {
+    if (options.trace == nullptr) return call();
+    db::TraceOwnStatement(*options.trace, options.traceConnection, sql, call, transaction);
+  };
+  run("BEGIN", "begin", [&] { server.SetAutocommit(false); });
   try {
     CopyAccountSet(
-        source, [&](const std::string& sql) { server.ExecuteNative(sql); }, options);
-    server.Commit();
+        source, [&](const std::string& sql) { run(sql, {}, [&] { server.ExecuteNative(sql); }); },
+        options);
+    run("COMMIT", "commit", [&] { server.Commit(); });
   } catch (...) {
     try {
-      server.Rollback();
+      run("ROLLBACK", "rollback", [&] { server.Rollback(); });
     } catch (const db::Error&) {
       // The link is gone; the server has rolled the transaction back itself.
     }

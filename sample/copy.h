@@ -10,6 +10,7 @@
 #include <string>
 
 #include "db/odbc_connection.h"
+#include "db/statement_trace.h"
 #include "db/value.h"
 
 namespace tallyvet::sample {
@@ -22,6 +23,10 @@ struct CopyOptions {
   bool replace = false;
   // Rows per INSERT statement.
   std::size_t rowsPerStatement = 500;
+  // When given, every statement of the copy (and its transaction) gets a line there, on the
+  // trace's connection `traceConnection`.
+  db::StatementTrace* trace = nullptr;
+  int traceConnection = 0;
   // Told each table's name and row count once it is copied.
   std::function<void(const std::string& table, std::int64_t rows)> copied;
 };

@@ -102,6 +102,7 @@ nlohmann::json CreateSample(const SampleOptions& options) {
   std::shared_ptr<db::SqliteConnection> conn =
       db::SqliteConnection::Create(options.path, options.owner);
   try {
+    if (options.opened) options.opened(*conn);
     nlohmann::json manifest = Build(conn, options);
     conn.reset();
     return manifest;

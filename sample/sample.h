@@ -7,9 +7,14 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+namespace tallyvet::db {
+class SqliteConnection;
+}
 
 namespace tallyvet::sample {
 
@@ -32,6 +37,8 @@ struct SampleOptions {
   std::uint64_t seed = 1;          // the same seed and options give the same database content
   FaultSet faults = FaultSet::kNone;
   bool overwrite = false;  // replace an existing file instead of refusing
+  // Called with the new file's connection before its first statement (a statement trace).
+  std::function<void(db::SqliteConnection&)> opened = nullptr;
 };
 
 // Parses "none", "receipts", "ledgers", "documents" or "all"; throws std::invalid_argument

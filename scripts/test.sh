@@ -31,8 +31,8 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== thread sanitizer: the tests that run threads =="
 cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=Debug -DTALLYVET_BENCH=OFF -DTALLYVET_GUI=OFF \
   -DTALLYVET_TSAN=ON >/dev/null
-cmake --build build/tsan -j "$jobs" --target side_by_side_test row_pipe_test
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(side_by_side_test|row_pipe_test)$'
+cmake --build build/tsan -j "$jobs" --target side_by_side_test row_pipe_test trace_run_test
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan --output-on-failure -R '^(side_by_side_test|row_pipe_test|trace_run_test)$'
 
 fuzz_seconds=${FUZZ_SECONDS:-30}
 if [ "$fuzz_seconds" -gt 0 ]; then

@@ -17,6 +17,10 @@
 // reconcile of items 1 to 3 is timed against the embedded run and against its statements run
 // through a plain SQLFetch loop.
 //
+// The statement trace: items 1 to 6 two at a time with --trace-sql's wrapping on and off, paired
+// in each iteration (target: on at most 1.1 times off); and the cost the trace leaves in a run
+// without it, the engine's scopes, timed directly and set against the run (target: at most 1.02).
+//
 // Causes: items 1 to 6 run one after another with every differing row explained (--explain)
 // against the same run without, paired in each iteration, on a sample with every kind of fault
 // planted (about 100 differing rows at 10^6 lines). Target: at most 1.2 times at 10^6 lines.
@@ -41,6 +45,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -51,6 +56,7 @@
 #include "db/odbc_connection.h"
 #include "db/oracle_functions.h"
 #include "db/sqlite_connection.h"
+#include "db/statement_trace.h"
 #include "ledger_engine/causes.h"
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/comparison.h"
@@ -202,17 +208,26 @@ struct RowCounter final : DifferenceSink {
 // Items 1 to 6 over every date through the launcher's run on `jobs` connections (read-only, so
 // the common view is the shared read lock), every difference into `counter` when given (through
 // an ExplainingSink with `explain`); returns the seconds the run took.
+// With `trace`, every connection of the run writes its statements there, as --trace-sql does.
 double ReconcileAllItems(const fs::path& file, int jobs, RowCounter* counter = nullptr,
-                         bool explain = false) {
+                         bool explain = false, const fs::path& trace = {}) {
   db::OpenOptions options;
   options.read_only = true;
   HostContext ctx;
   ctx.connection = db::SqliteConnection::Open(file, kOwner, options);
   ctx.user = kOwner;
-  LoadAccountAndPeriods(ctx, LocalToday());
   db::OpenOptions jobOptions = options;
   jobOptions.spill_threshold = SpillThresholdForJobs(jobs);
-  db::SqliteConnectionSource source(file, kOwner, jobOptions);
+  std::unique_ptr<db::ConnectionSource> source =
+      std::make_unique<db::SqliteConnectionSource>(file, kOwner, jobOptions);
+  if (!trace.empty()) {
+    auto statements = std::make_shared<db::StatementTrace>(trace, "reconcile");
+    ctx.connection =
+        std::make_shared<db::TracingConnection>(ctx.connection, statements, file.string());
+    source =
+        std::make_unique<db::TracingConnectionSource>(std::move(source), statements, file.string());
+  }
+  LoadAccountAndPeriods(ctx, LocalToday());
   QuietScreen screen;
   const fs::path folder = WorkFolder() / ("jobs-" + std::to_string(jobs));
   fs::create_directories(folder);
@@ -225,7 +240,7 @@ double ReconcileAllItems(const fs::path& file, int jobs, RowCounter* counter = n
   }
   RunItems(ctx, screen, ReportFile(folder), {true, true, true, true, true, true},
            {" ", "9999-12-31"}, sinks, {}, &errors,
-           {jobs, &source, [](const std::string& why) { throw std::runtime_error(why); }});
+           {jobs, source.get(), [](const std::string& why) { throw std::runtime_error(why); }});
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   if (!errors.empty()) throw std::runtime_error(errors.front().message);
   return took.count();
@@ -502,6 +517,64 @@ void BM_ExplainAgainstPlain(benchmark::State& state) {
   state.counters["cpu_ratio"] = Median(cpu);
 }
 
+// The same run, items 1 to 6 two at a time, with the statement trace on and off, back to back;
+// the pairs' median ratio, wall-clock and CPU. Target: on at most 1.1 times off.
+void BM_TraceOnAgainstOff(benchmark::State& state) {
+  const fs::path& file = SampleFile(state.range(0));
+  const fs::path trace = WorkFolder() / "trace.jsonl";
+  std::vector<double> wall, cpu;
+  double off = 0, on = 0;
+  for (auto _ : state) {
+    const double cpu0 = ProcessCpuSeconds();
+    const double one = ReconcileAllItems(file, 2);
+    const double cpu1 = ProcessCpuSeconds();
+    const double two = ReconcileAllItems(file, 2, nullptr, false, trace);
+    const double cpu2 = ProcessCpuSeconds();
+    off += one;
+    on += two;
+    wall.push_back(two / one);
+    cpu.push_back((cpu2 - cpu1) / (cpu1 - cpu0));
+    state.SetIterationTime(two);
+  }
+  std::ifstream lines(trace);
+  const auto count =
+      std::count(std::istreambuf_iterator<char>(lines), std::istreambuf_iterator<char>(), '\n');
+  state.counters["lines"] = static_cast<double>(count);
+  state.counters["off_s"] = off / static_cast<double>(state.iterations());
+  state.counters["on_s"] = on / static_cast<double>(state.iterations());
+  state.counters["ratio"] = Median(wall);
+  state.counters["cpu_ratio"] = Median(cpu);
+}
+
+// What the trace costs a run without it: nothing is wrapped then, and what is left is the scopes
+// the engine sets around its phases (at most one per statement). Times one scope, and reports
+// the bound 1 + statements x scope / run of the trace-off run above at the same size
+// (off_ratio_bound), the statements counted from a traced run.
+void BM_TraceOffScopes(benchmark::State& state) {
+  const fs::path& file = SampleFile(state.range(0));
+  const fs::path trace = WorkFolder() / "trace-count.jsonl";
+  ReconcileAllItems(file, 2, nullptr, false, trace);
+  std::ifstream lines(trace);
+  const auto statements =
+      std::count(std::istreambuf_iterator<char>(lines), std::istreambuf_iterator<char>(), '\n');
+  const double run = ReconcileAllItems(file, 2);
+  constexpr int kScopes = 1'000'000;
+  double scope = 0;
+  for (auto _ : state) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kScopes; ++i) {
+      const db::StatementScope s(db::Purpose::kRecompute, i & 7);
+      benchmark::DoNotOptimize(db::StatementScope::CurrentItem());
+    }
+    scope =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / kScopes;
+  }
+  state.counters["scope_ns"] = scope * 1e9;
+  state.counters["statements"] = static_cast<double>(statements);
+  state.counters["off_ratio_bound"] = 1 + static_cast<double>(statements) * scope / run;
+  state.counters["off_overhead_ppm"] = static_cast<double>(statements) * scope / run * 1e6;
+}
+
 void BM_JobsPeakMemory(benchmark::State& state) {
   const fs::path& file = SampleFile(state.range(0));
   double serial = 0, twoJobs = 0;
@@ -527,6 +600,12 @@ BENCHMARK(BM_ExplainAgainstPlain)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->Iterations(5);
+BENCHMARK(BM_TraceOnAgainstOff)
+    ->Arg(100'000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(7);
+BENCHMARK(BM_TraceOffScopes)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_JobsPeakMemory)
     ->Arg(100'000)
     ->Arg(1'000'000)

@@ -103,19 +103,21 @@ class ServerFaults : public ::testing::Test {
 
 // The job waits its busy timeout for another session's row lock, then stops saying so.
 TEST_F(ServerFaults, ALockHeldByAnotherSessionIsWaitedForThenNamed) {
-  const auto holder = Holding(
-      "SELECT * FROM srv.PositionDaily WHERE strDate = (SELECT MIN(strDate) FROM "
-      "srv.PositionDaily) FOR UPDATE");
-  const auto started = std::chrono::steady_clock::now();
-  const testing::ProgramResult rebuilt = Run(Rebuild() + " --busy-timeout 1");
-  const auto waited = std::chrono::steady_clock::now() - started;
-  EXPECT_EQ(rebuilt.status, 2) << rebuilt.err;
-  EXPECT_NE(rebuilt.err.find("locked by another session"), std::string::npos) << rebuilt.err;
-  EXPECT_GE(waited, 1s);
-  EXPECT_EQ(Fingerprints(), before_);
+  {
+    const auto holder = Holding(
+        "SELECT * FROM srv.PositionDaily WHERE strDate = (SELECT MIN(strDate) FROM "
+        "srv.PositionDaily) FOR UPDATE");
+    const auto started = std::chrono::steady_clock::now();
+    const testing::ProgramResult rebuilt = Run(Rebuild() + " --busy-timeout 1");
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(rebuilt.status, 2) << rebuilt.err;
+    EXPECT_NE(rebuilt.err.find("locked by another session"), std::string::npos) << rebuilt.err;
+    EXPECT_GE(waited, 1s);
+    EXPECT_EQ(Fingerprints(), before_);
+  }
 
   // Registration writes row by row, each row standing alone; the rows of item 3's ledger are
-  // held, so item 3's updates fail after waiting, and every other row stands.
+  // held, so item 3's rows fail after waiting for its ledger, and every other row stands.
   const auto rowsHeld = Holding("SELECT * FROM srv.ItemDaily1 FOR UPDATE");
   const testing::ProgramResult registered = Run(Register() + " --busy-timeout 1 --json");
   EXPECT_EQ(registered.status, 2) << registered.err;

@@ -5,8 +5,10 @@
 #include <QProcess>
 
 #include "component/component.h"
+#include "db/sqlite_connection.h"
 #include "screen_script.h"
 #include "shell/notepad/gbk_text.h"
+#include "support/temp_dir.h"
 
 namespace tallyvet::screens_test {
 namespace {
@@ -50,6 +52,28 @@ TEST(Component, PublishesTheTwoClassesByNameAndCountsItsInstances) {
   EXPECT_EQ(std::string(tiny).size(), 7u);
   second->vtbl->Release(second);
   EXPECT_EQ(canUnload(), 1);
+}
+
+// Inside a host there is no command line: the environment names the trace, and a trace that
+// cannot be made stops RUN with the reason before any screen shows.
+TEST(Component, TracesToTheFileTheEnvironmentNames) {
+  const std::unique_ptr<void, int (*)(void*)> library(
+      dlopen(TALLYVET_COMPONENT_FILE, RTLD_NOW | RTLD_LOCAL), dlclose);
+  ASSERT_TRUE(library) << dlerror();
+  const auto getClass =
+      reinterpret_cast<TallyvetGetClassObjectFn>(dlsym(library.get(), "TallyvetGetClassObject"));
+  TallyvetObject* book = getClass("Tallyvet.NewCheckBook")->CreateInstance();
+  tallyvet::testing::TempDir dir;
+  std::shared_ptr<db::Connection> base = db::SqliteConnection::Create(dir / "host.db", "demo");
+  const std::string unmakeable = (dir / "no-such-folder" / "trace.jsonl").string();
+  ::setenv("TALLYVET_TRACE_SQL", unmakeable.c_str(), 1);
+  char error[512] = "";
+  EXPECT_NE(book->vtbl->Run(book, &base, "demo", error, sizeof error), 0);
+  ::unsetenv("TALLYVET_TRACE_SQL");
+  EXPECT_NE(std::string(error).find("cannot open the statement trace " + unmakeable),
+            std::string::npos)
+      << error;
+  book->vtbl->Release(book);
 }
 
 TEST_F(ScreenTest, HostStandInExplainsWhatIsMissing) {
