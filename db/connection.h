@@ -57,6 +57,16 @@ class Connection {
   // which the database rolled back on its own (SQLite on a full disk) has ended it.
   virtual bool InTransaction() const { return false; }
 
+  // A consistent read: every query from BeginReadView to EndReadView reads one committed state of
+  // the account set, so that two queries compared with each other (a ledger recomputed from its
+  // documents, and the ledger as stored) never straddle another program's commit. Takes no write
+  // lock (on a SQLite file in rollback-journal mode a writer's commit waits for it, as it waits
+  // for any query). Does nothing when a transaction or view is open already. Ends with
+  // EndReadView, which never throws; meant for a few queries, never across a person's reading.
+  // BeginReadView throws Error. The defaults do nothing: a connection of a test's own.
+  virtual void BeginReadView() {}
+  virtual void EndReadView() noexcept {}
+
   // The statement as this connection sends it to its database, after its dialect; empty when it
   // sends nothing for it. The default: the statement as written. Never throws but bad_alloc.
   virtual std::string SentForm(const std::string& sql, SentAs /*as*/) const { return sql; }
@@ -95,6 +105,18 @@ class Transaction {
  private:
   Connection& conn_;
   bool open_ = true;
+};
+
+// Connection::BeginReadView for the life of the object.
+class ReadView {
+ public:
+  explicit ReadView(Connection& conn) : conn_(conn) { conn_.BeginReadView(); }
+  ~ReadView() { conn_.EndReadView(); }
+  ReadView(const ReadView&) = delete;
+  ReadView& operator=(const ReadView&) = delete;
+
+ private:
+  Connection& conn_;
 };
 
 // One unit of writes that stands or falls whole: a transaction of its own when the connection has

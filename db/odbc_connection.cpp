@@ -496,6 +496,8 @@ void OdbcConnection::Connect() {
   }
   link->connected = true;
   in_transaction_ = false;  // a new link starts in autocommit
+  autocommit_ = true;
+  read_view_ = false;
   if (options_.read_only) {
     // A hint: drivers that cannot keep a connection read-only answer HYC00 and that is all.
     const SQLRETURN rc = SQLSetConnectAttr(link->dbc, SQL_ATTR_ACCESS_MODE,
@@ -639,6 +641,38 @@ void OdbcConnection::SetAutocommit(bool on) {
                                        reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER))) {
     Fail(SQL_HANDLE_DBC, link_->dbc, link_.get(), on ? "autocommit on" : "autocommit off");
   }
+  autocommit_ = on;
+}
+
+void OdbcConnection::BeginReadView() {
+  if (!autocommit_) return;
+  SetAutocommit(false);
+  read_view_ = true;
+  // Said as the transaction's first statement rather than set on the connection: a setting
+  // changed there reaches the server with the next transaction's first statement, and the
+  // PostgreSQL driver then takes a savepoint of its own before the caller's first one, which a
+  // failed statement's rollback takes away with it.
+  try {
+    if (dialect_ == OdbcDialect::kPostgres) {
+      ExecuteNative("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ READ ONLY");
+    } else if (dialect_ == OdbcDialect::kOracle) {
+      ExecuteNative("SET TRANSACTION READ ONLY");
+    }
+  } catch (...) {
+    EndReadView();
+    throw;
+  }
+}
+
+void OdbcConnection::EndReadView() noexcept {
+  if (!read_view_) return;
+  read_view_ = false;
+  try {
+    Rollback();
+    SetAutocommit(true);
+  } catch (const Error&) {
+    // A link that is gone took the read with it; the next statement says so.
+  }
 }
 
 void OdbcConnection::SetRepeatableRead(bool on) {
@@ -664,6 +698,19 @@ void OdbcConnection::BeginTransaction() {
   if (in_transaction_) throw Error("a transaction is already open", "BEGIN");
   SetAutocommit(false);
   in_transaction_ = true;
+  // The PostgreSQL driver opens the server's transaction with the first statement it sends, and
+  // takes that statement to be the first of it: when that is a caller's SAVEPOINT, a failed
+  // statement after it is rolled back with the whole transaction, savepoint and all (seen after
+  // an earlier transaction of the connection). A plain first statement keeps savepoints whole.
+  if (dialect_ == OdbcDialect::kPostgres) {
+    try {
+      ExecuteNative("SELECT 1");
+    } catch (...) {
+      in_transaction_ = false;
+      SetAutocommit(true);
+      throw;
+    }
+  }
 }
 
 void OdbcConnection::CommitTransaction() {

@@ -107,6 +107,10 @@ class OdbcConnection final : public Connection {
   void CommitTransaction() override;
   void RollbackTransaction() override;
   bool InTransaction() const override { return in_transaction_; }
+  // Autocommit off, in a repeatable-read (PostgreSQL) or read-only (Oracle) transaction; nothing
+  // when autocommit is off already (a transaction, or a common view of a run).
+  void BeginReadView() override;
+  void EndReadView() noexcept override;
   // Transactions from now on read one snapshot (REPEATABLE READ) instead of what each statement
   // finds committed (READ COMMITTED, the default). Throws OdbcError.
   void SetRepeatableRead(bool on);
@@ -151,6 +155,8 @@ class OdbcConnection final : public Connection {
   std::chrono::seconds query_timeout_{0};
   std::int64_t rows_affected_ = 0;
   bool in_transaction_ = false;
+  bool autocommit_ = true;
+  bool read_view_ = false;
 };
 
 // Further connections with the same connection string, and one committed state for all of them:

@@ -377,6 +377,18 @@ bool SqliteConnection::InTransaction() const {
   return sqlite3_get_autocommit(db_) == 0;
 }
 
+void SqliteConnection::BeginReadView() {
+  if (InTransaction()) return;
+  ExecOrThrow(db_, "BEGIN");
+  read_view_ = true;
+}
+
+void SqliteConnection::EndReadView() noexcept {
+  if (!read_view_) return;
+  read_view_ = false;
+  EndTransaction(db_);
+}
+
 SqliteConnectionSource::SqliteConnectionSource(std::filesystem::path path, std::string owner,
                                                OpenOptions options)
     : path_(std::move(path)), owner_(std::move(owner)), options_(options) {}

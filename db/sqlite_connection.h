@@ -62,6 +62,9 @@ class SqliteConnection final : public Connection {
   void CommitTransaction() override;
   void RollbackTransaction() override;
   bool InTransaction() const override;
+  // A deferred transaction that only reads: its first query fixes the state it sees.
+  void BeginReadView() override;
+  void EndReadView() noexcept override;
 
   // Runs a script of several statements as SQLite reads it (no translation): schema files.
   void ExecuteScript(const std::string& sql);
@@ -83,6 +86,7 @@ class SqliteConnection final : public Connection {
   std::string owner_;
   OpenOptions options_;
   std::int64_t rows_affected_ = 0;
+  bool read_view_ = false;  // BeginReadView opened the transaction that is open
   // Data-changing statements prepared by their shape (literals as parameters), the latest first:
   // a registration's thousands of UPDATEs differ only in their literals.
   struct Shaped;

@@ -374,6 +374,27 @@ void TracingConnection::RollbackTransaction() {
   Transaction("rollback", "ROLLBACK", [&] { inner_->RollbackTransaction(); });
 }
 
+void TracingConnection::BeginReadView() {
+  const Clock::time_point at = Clock::now();
+  try {
+    inner_->BeginReadView();
+  } catch (const Error& e) {
+    WriteTransactionLine("view_begin", Milliseconds(Clock::now() - at), e.message());
+    throw;
+  }
+  WriteTransactionLine("view_begin", Milliseconds(Clock::now() - at));
+}
+
+void TracingConnection::EndReadView() noexcept {
+  const Clock::time_point at = Clock::now();
+  inner_->EndReadView();
+  try {
+    WriteTransactionLine("view_end", Milliseconds(Clock::now() - at));
+  } catch (...) {
+    // The trace says it is incomplete when the job ends; a view that ended is no failure.
+  }
+}
+
 void TracingConnection::WriteTransactionLine(std::string_view kind, double ms,
                                              std::string_view error) {
   TraceLine line;

@@ -117,6 +117,8 @@ class TracingConnection final : public Connection {
   void CommitTransaction() override;
   void RollbackTransaction() override;
   bool InTransaction() const override { return inner_->InTransaction(); }
+  void BeginReadView() override;
+  void EndReadView() noexcept override;
   std::string SentForm(const std::string& sql, SentAs as) const override {
     return inner_->SentForm(sql, as);
   }
