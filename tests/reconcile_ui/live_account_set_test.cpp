@@ -28,8 +28,10 @@
 #include "reconcile_ui/account_set.h"
 #include "reconcile_ui/report_screen.h"
 #include "sample/sample.h"
+#include "support/json_lines.h"
 #include "support/postgres_source.h"
 #include "support/program.h"
+#include "support/silent_screen.h"
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
 
@@ -41,16 +43,6 @@ using testing::Quoted;
 
 enum class Backend { kEmbedded, kPostgres };
 constexpr const char* kOwner = "live";
-
-class SilentScreen final : public ProgressScreen {
- public:
-  void SetNotes(const std::string&) override {}
-  double ProgressValue() const override { return value_; }
-  void ShowProgress(double percent) override { value_ = percent; }
-
- private:
-  double value_ = 0;
-};
 
 class LiveAccountSet : public ::testing::TestWithParam<Backend> {
  protected:
@@ -115,14 +107,6 @@ class LiveAccountSet : public ::testing::TestWithParam<Backend> {
     for (std::string& row : Rows(*conn, "SELECT * FROM PositionDaily")) rows.push_back("P" + row);
     return rows;
   }
-  static std::vector<json> JsonLines(const std::string& text) {
-    std::vector<json> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty()) lines.push_back(json::parse(line));
-    }
-    return lines;
-  }
   // Runs an undo script the program wrote, as its reader would.
   void ApplyScript(const std::filesystem::path& path) const {
     if (Postgres()) {
@@ -169,7 +153,7 @@ DateOfDifferences MostDifferingDate(const std::vector<json>& differences) {
 // it is not held up, the rows of that date are left as it wrote them ("changed since compared"),
 // the others are registered, and the next comparison is clean.
 TEST_P(LiveAccountSet, ARegistrationConfirmedAfterTheHostReRegisteredLeavesItsRowsAlone) {
-  const std::vector<json> before = JsonLines(Run(Reconcile("--items 2 --json")).out);
+  const std::vector<json> before = testing::JsonLines(Run(Reconcile("--items 2 --json")).out);
   const DateOfDifferences d = MostDifferingDate(before);
   ASSERT_GT(d.rows, 0);
   ASSERT_LT(d.rows, d.all) << "some differences lie on other dates";
@@ -201,7 +185,7 @@ TEST_P(LiveAccountSet, TheReportScreenMarksRowsTheHostReRegisteredWhileItWasOpen
   HostContext ctx;
   ctx.connection = Connect();
   ctx.user = kOwner;
-  SilentScreen progress;
+  testing::SilentScreen progress;
   testing::ScriptedMessageBox messages;
   InitCheckItems(ctx);
   DeriveGoodsLedgerSql(ctx, progress);

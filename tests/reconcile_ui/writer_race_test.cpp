@@ -25,8 +25,10 @@
 #include "reconcile_ui/report_screen.h"
 #include "sample/sample.h"
 #include "support/host_writer.h"
+#include "support/json_lines.h"
 #include "support/postgres_source.h"
 #include "support/program.h"
+#include "support/silent_screen.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet {
@@ -38,25 +40,6 @@ using testing::Quoted;
 
 enum class Backend { kEmbedded, kPostgres };
 constexpr const char* kOwner = "race";
-
-class SilentScreen final : public ProgressScreen {
- public:
-  void SetNotes(const std::string&) override {}
-  double ProgressValue() const override { return value_; }
-  void ShowProgress(double percent) override { value_ = percent; }
-
- private:
-  double value_ = 0;
-};
-
-std::vector<json> JsonLines(const std::string& text) {
-  std::vector<json> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(json::parse(line));
-  }
-  return lines;
-}
 
 class WriterRace : public ::testing::TestWithParam<std::tuple<Backend, int>> {
  protected:
@@ -143,14 +126,14 @@ TEST_P(WriterRace, RepairsWhileTheHostWritesLeaveNothingWrongThatItLeftRight) {
   std::this_thread::sleep_for(1s);
   const testing::ProgramResult registered = asked.Answer("y");
   EXPECT_NE(registered.status, 2) << registered.err;
-  Count(JsonLines(registered.out), tally);
+  Count(testing::JsonLines(registered.out), tally);
 
   // 2. A comparison into the report screen, registered from there.
   {
     HostContext ctx;
     ctx.connection = Connect();
     ctx.user = kOwner;
-    SilentScreen progress;
+    testing::SilentScreen progress;
     testing::ScriptedMessageBox messages;
     messages.answers = {true};
     InitCheckItems(ctx);
@@ -187,7 +170,7 @@ TEST_P(WriterRace, RepairsWhileTheHostWritesLeaveNothingWrongThatItLeftRight) {
   // Nothing wrong that the writer left right, nothing missed elsewhere.
   int corrupted = 0, missed = 0;
   std::set<std::string> rows;
-  for (const json& d : JsonLines(Reconcile("").out)) {
+  for (const json& d : testing::JsonLines(Reconcile("").out)) {
     const std::string date = d["keys"]["STRDATE"];
     const std::string row = d["item"].dump() + " " + d["keys"].dump();
     if (!rows.insert(row).second) continue;

@@ -44,6 +44,7 @@
 #include "ledger_engine/reregistration.h"
 #include "shell/host_context.h"
 #include "shell/progress_screen.h"
+#include "support/silent_screen.h"
 
 namespace tallyvet::host_writer {
 namespace {
@@ -105,17 +106,6 @@ class Random {
 
  private:
   std::uint64_t state_;
-};
-
-// The writer shows no progress; its stdout lines say what each round did.
-class SilentScreen final : public ProgressScreen {
- public:
-  void SetNotes(const std::string&) override {}
-  double ProgressValue() const override { return value_; }
-  void ShowProgress(double percent) override { value_ = percent; }
-
- private:
-  double value_ = 0;
 };
 
 double Cents(double amount) {
@@ -379,7 +369,7 @@ class HostOperations {
 
   // The host's stored functions, one date at a time: ItemDaily2, PositionDaily, ItemDaily1.
   void ReRegister(const std::set<std::string>& dates) {
-    SilentScreen screen;
+    tallyvet::testing::SilentScreen screen;
     for (const std::string& date : dates) {
       for (int item = 1; item <= 3; ++item) {
         std::string error;
@@ -457,7 +447,7 @@ class Run {
   void Start() {
     ctx_.connection = Connect(o_);
     ctx_.user = o_.user;
-    SilentScreen screen;
+    tallyvet::testing::SilentScreen screen;
     InitCheckItems(ctx_);
     if (!DeriveGoodsLedgerSql(ctx_, screen)) {
       throw std::runtime_error(NoStoredSourceMessage(ctx_, {kGoodsUnit}));
