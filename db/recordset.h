@@ -43,6 +43,7 @@ class ByteBuffer {
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   std::size_t room() const { return cap_ - size_; }
+  std::size_t capacity() const { return cap_; }
   void reserve(std::size_t n);
   // n more bytes at the end, uninitialised; may move the buffer.
   char* Extend(std::size_t n) {
