@@ -9,6 +9,7 @@
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/derivation.h"
 #include "ledger_engine/key_conditions.h"
+#include "ledger_engine/server_comparison.h"
 
 namespace tallyvet {
 
@@ -118,11 +119,23 @@ std::string RecomputeStatement(std::string_view selectSql, std::string_view posi
                         DateConditionBeforeGroupBy(item, startDate, endDate));
 }
 
+std::string RecomputeBody(std::string_view selectSql, int item, const std::string& startDate,
+                          const std::string& endDate) {
+  return db::ReplaceAll(db::UpperAscii(selectSql), "GROUP BY",
+                        DateConditionBeforeGroupBy(item, startDate, endDate));
+}
+
+std::string StoredBody(std::string_view insertColumns, std::string_view ledgerTable,
+                       const std::string& startDate, const std::string& endDate) {
+  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) + " WHERE " +
+         DateRangeCondition("strDate", startDate, endDate);
+}
+
 std::string StoredStatement(std::string_view insertColumns, std::string_view ledgerTable,
                             const std::string& startDate, const std::string& endDate,
                             std::string_view positions) {
-  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) + " WHERE " +
-         DateRangeCondition("strDate", startDate, endDate) + " ORDER BY " + std::string(positions);
+  return StoredBody(insertColumns, ledgerTable, startDate, endDate) + " ORDER BY " +
+         std::string(positions);
 }
 
 std::string CountStatement(std::string_view ledgerTable, const std::string& startDate,
@@ -230,7 +243,27 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
         if (sink != nullptr) sink->Notice(item, notice);
       }
     };
-    if (storedSide == nullptr) {
+    // On a server the server merges first: only the rows the merge could count come back. An
+    // item it cannot take is merged here as everywhere, to the same result.
+    bool onServer = false;
+    std::size_t storedRows = 0;
+    if (ComparesOnServer(ctx)) {
+      ServerSides server =
+          ReadSidesOnServer(ctx, screen, stepper, item, keyCount, startDate, endDate);
+      onServer = server.recomputed != nullptr;
+      if (onServer) {
+        noticeColumnsLeftOut(*db::Recordset::FromRows(server.recomputedShape, {}));
+        recomputed = std::move(server.recomputed);
+        stored = std::move(server.stored);
+        storedRows = server.storedRows;
+      } else {
+        for (DifferenceSink* sink : sinks) {
+          if (sink != nullptr) sink->ClientMerge(item, server.reason);
+        }
+        screen.SetNotes("正在准备数据.....");
+      }
+    }
+    if (!onServer && storedSide == nullptr) {
       recomputed = ctx.conn().OpenResultset(recomputeSql, 3, 3);
       StepThrough(*recomputed, stepper);
       items.InsertColumns[index] = MatchInsertColumns(*recomputed, items, item, unused);
@@ -239,7 +272,7 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
           StoredStatement(items.InsertColumns[index], ledgerTable, startDate, endDate, positions),
           3, 3);
       StepThrough(*stored, stepper);
-    } else {
+    } else if (!onServer) {
       // The stored statement's columns follow the recompute's, which are known once it is
       // prepared: both start before either gives a row.
       const auto signal = std::make_shared<db::PipeSignal>();
@@ -267,7 +300,9 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
     DifferenceRecord record;
     record.item = static_cast<std::int16_t>(item);
     record.spare = 0;
-    std::int32_t storedRowCount = CountLedgerRows(ctx, item, startDate, endDate);
+    // The progress figure's denominator: the stored rows the merge will walk.
+    std::int32_t storedRowCount = onServer ? static_cast<std::int32_t>(storedRows)
+                                           : CountLedgerRows(ctx, item, startDate, endDate);
     agreed = CompareRows(ctx, screen, *recomputed, *stored, keyCount, item, storedRowCount,
                          writeReport, correct, record, runSinks);
     recomputed->Close();

@@ -62,6 +62,14 @@ std::string DateConditionBeforeGroupBy(int item, const std::string& startDate,
 // upper-cased, with the date condition before every "GROUP BY".
 std::string RecomputeStatement(std::string_view selectSql, std::string_view positions, int item,
                                const std::string& startDate, const std::string& endDate);
+// The recompute statement without an ORDER BY of its own: selectSql upper-cased, with the date
+// condition before every "GROUP BY" (a subquery of the comparison on the server).
+std::string RecomputeBody(std::string_view selectSql, int item, const std::string& startDate,
+                          const std::string& endDate);
+// The stored statement without its ORDER BY: "SELECT " + insertColumns + " FROM " + ledgerTable
+// + " WHERE strDate>='" + startDate + "' AND strDate<='" + endDate + "'".
+std::string StoredBody(std::string_view insertColumns, std::string_view ledgerTable,
+                       const std::string& startDate, const std::string& endDate);
 // "SELECT " + insertColumns + " FROM " + ledgerTable + " WHERE strDate>='" + startDate +
 // "' AND strDate<='" + endDate + "' ORDER BY " + positions.
 std::string StoredStatement(std::string_view insertColumns, std::string_view ledgerTable,
