@@ -294,16 +294,13 @@ Recordset::Recordset(std::unique_ptr<RowSource> source, std::size_t spill_thresh
   impl_->statement = std::move(statement);
   LoadRow();
   impl_->empty = impl_->eof;
-  // A column without a declared type takes its type from the first row's value.
-  for (std::size_t i = 0; i < impl_->columns.size(); ++i) {
+  // A column without a declared type takes its type from the first row's value; an empty
+  // result has none to give and leaves it undeclared.
+  for (std::size_t i = 0; i < impl_->columns.size() && !impl_->eof; ++i) {
     auto& c = impl_->columns[i];
     if (c.type != 0) continue;
-    c.type = adVarChar;
-    if (!impl_->eof) {
-      const char tag = *impl_->ColumnAt(i);
-      if (tag == kInt) c.type = adInteger;
-      if (tag == kDouble) c.type = adDouble;
-    }
+    const char tag = *impl_->ColumnAt(i);
+    c.type = tag == kInt ? adInteger : tag == kDouble ? adDouble : adVarChar;
   }
 }
 

@@ -31,7 +31,8 @@ enum AdoType : int {
 
 struct ColumnInfo {
   std::string name;  // as the host reports it: unquoted names and expressions upper-cased
-  int type = 0;      // AdoType; 0 = take it from the values of the first row
+  int type = 0;      // AdoType; 0 = take it from the values of the first row (a recordset
+                     // without rows leaves it 0)
 };
 
 // Growable bytes that, unlike std::string, never initialise or terminate what they hand out:

@@ -57,11 +57,29 @@ std::string CountsAgainst(const std::string& r, const std::string& s) {
          ")+ABS(" + s + "))*1E-15)";
 }
 
-// A side as the statement gives it: its statement with the columns numbered, and how often each
-// row's key occurs on the side.
-std::string Side(const char* cte, const char* prefix, std::size_t keys) {
-  return "(SELECT " + std::string(cte) + ".*,COUNT(*) OVER (PARTITION BY " +
-         ColumnList(prefix, keys) + ") AS TV_N FROM " + cte + ")";
+// The order of key j as the merge reads it: numbers by value, texts (and keys of no stated type)
+// by their bytes.
+std::string KeyOrder(const std::string& key, const SideColumns& recomputed,
+                     const SideColumns& stored, std::size_t j) {
+  const bool number =
+      KindOf(recomputed[j].type) == Kind::kNumber && KindOf(stored[j].type) == Kind::kNumber;
+  return number ? key : "NLSSORT(" + key + ",'NLS_SORT=BINARY')";
+}
+
+// A side as the statement gives it: its statement with the columns numbered, how often each row's
+// key occurs on the side, and with `firstRows` the row's place in key order.
+std::string Side(const char* cte, const char* prefix, std::size_t keys, bool firstRows,
+                 const SideColumns& recomputed, const SideColumns& stored) {
+  std::string side = "(SELECT " + std::string(cte) + ".*,COUNT(*) OVER (PARTITION BY " +
+                     ColumnList(prefix, keys) + ") AS TV_N";
+  if (firstRows) {
+    side += ",ROW_NUMBER() OVER (ORDER BY ";
+    for (std::size_t j = 0; j < keys; ++j) {
+      side += (j ? "," : "") + KeyOrder(Numbered(prefix, j), recomputed, stored, j);
+    }
+    side += ") AS TV_I";
+  }
+  return side + " FROM " + cte + ")";
 }
 
 // Reads one side out of the statement's rows: those in which the side is present (its count
@@ -113,14 +131,17 @@ std::string KeyRefusal(const db::FieldList& fields, std::size_t count, int keyCo
   return {};
 }
 
+// The columns a statement gives, its rows not read where the connection can leave them. A type
+// the database does not state (SQLite's expressions) stays 0.
 SideColumns ColumnsOf(db::Connection& conn, const std::string& sql) {
-  auto rs = conn.OpenResultset(sql, 3, 3);
-  SideColumns columns;
-  for (std::size_t i = 0; i < rs->Fields().Count(); ++i) {
-    columns.push_back({rs->Fields()[i].Name(), rs->Fields()[i].Type()});
-  }
-  rs->Close();
-  return columns;
+  return conn.OpenRowSource(sql)->Columns();
+}
+
+// Whether a column of the side has no stated type: the recordset of the whole side takes it from
+// the side's first row (text when there is none), and so must the split side, from the same row.
+bool Unstated(const SideColumns& columns) {
+  return std::any_of(columns.begin(), columns.end(),
+                     [](const db::ColumnInfo& c) { return c.type == 0; });
 }
 
 }  // namespace
@@ -179,7 +200,7 @@ std::string ShapeRefusal(int item, int keyCount, const SideColumns& recomputed,
 
 std::string JoinedComparisonStatement(std::string_view recomputeBody, std::string_view storedBody,
                                       int item, int keyCount, const SideColumns& recomputed,
-                                      const SideColumns& stored) {
+                                      const SideColumns& stored, bool firstRows) {
   const auto keys = static_cast<std::size_t>(keyCount);
   const std::size_t compared = std::min(recomputed.size(), stored.size());
   std::vector<std::string> on, recomputedOnly, storedOnly, matched, order;
@@ -188,10 +209,7 @@ std::string JoinedComparisonStatement(std::string_view recomputeBody, std::strin
     on.push_back(r + "=" + s);
     recomputedOnly.push_back(r + " IS NULL");
     storedOnly.push_back(s + " IS NULL");
-    const bool number =
-        KindOf(recomputed[j].type) == Kind::kNumber && KindOf(stored[j].type) == Kind::kNumber;
-    const std::string key = "NVL(" + r + "," + s + ")";
-    order.push_back(number ? key : "NLSSORT(" + key + ",'NLS_SORT=BINARY')");
+    order.push_back(KeyOrder("NVL(" + r + "," + s + ")", recomputed, stored, j));
   }
   for (std::size_t i = keys; i < compared; ++i) {
     if (!IsComparedColumn(item, db::UpperAscii(stored[i].name))) continue;
@@ -212,10 +230,11 @@ std::string JoinedComparisonStatement(std::string_view recomputeBody, std::strin
   return "WITH TV_RECOMPUTED (" + ColumnList("R", recomputed.size()) + ") AS (" +
          std::string(recomputeBody) + "),\nTV_STORED (" + ColumnList("S", stored.size()) +
          ") AS (" + std::string(storedBody) + ")\nSELECT " + columns + "\nFROM " +
-         Side("TV_RECOMPUTED", "R", keys) + " R\nFULL OUTER JOIN " + Side("TV_STORED", "S", keys) +
-         " S ON " + joinOn + "\nWHERE R.TV_N>1 OR S.TV_N>1\n OR (S.TV_N IS NULL AND " +
-         AnyOf(recomputedOnly) + ")\n OR (R.TV_N IS NULL AND " + AnyOf(storedOnly) + ")\n OR " +
-         AnyOf(matched) + "\nORDER BY " + orderBy;
+         Side("TV_RECOMPUTED", "R", keys, firstRows, recomputed, stored) + " R\nFULL OUTER JOIN " +
+         Side("TV_STORED", "S", keys, firstRows, recomputed, stored) + " S ON " + joinOn +
+         "\nWHERE R.TV_N>1 OR S.TV_N>1" + (firstRows ? " OR R.TV_I=1 OR S.TV_I=1" : "") +
+         "\n OR (S.TV_N IS NULL AND " + AnyOf(recomputedOnly) + ")\n OR (R.TV_N IS NULL AND " +
+         AnyOf(storedOnly) + ")\n OR " + AnyOf(matched) + "\nORDER BY " + orderBy;
 }
 
 JoinedSides SplitJoinedRows(db::Recordset& joined, int keyCount, const SideColumns& recomputed,
@@ -260,7 +279,7 @@ ServerSides ReadSidesOnServer(HostContext& ctx, ProgressScreen& screen, Progress
 
     const std::string sql = JoinedComparisonStatement(
         recomputeBody, StoredBody(items.InsertColumns[index], ledgerTable, startDate, endDate),
-        item, keyCount, recomputed, stored);
+        item, keyCount, recomputed, stored, Unstated(recomputed) || Unstated(stored));
     const Clock::time_point start = Clock::now();
     const auto seconds = [&] {
       return std::chrono::duration<double>(Clock::now() - start).count();

@@ -38,6 +38,9 @@ namespace tallyvet {
 
 // The columns of one side as the connection reports them for that side's own statement: the names
 // give the merge its captions, conditions and qualifiers, the types its quoting and display texts.
+// A server states every type; SQLite, which types values one by one, states none for an
+// expression (0): the side then takes it from its first row, as the recordset of the whole side
+// does.
 using SideColumns = std::vector<db::ColumnInfo>;
 
 // Whether the comparisons of `ctx` run on the server: as ctx.comparePlace asks; by default when
@@ -67,11 +70,13 @@ std::string ShapeRefusal(int item, int keyCount, const SideColumns& recomputed,
 // the row's key occurs on the recomputed side, null when the side has no such row), the recomputed
 // side's columns R1..Rn, the stored side's TV_SN, its columns S1..Sm. Rows as described above,
 // ordered by NVL(R.Rj,S.Sj) for each key j, texts (and keys of no stated type) by
-// NLSSORT(...,'NLS_SORT=BINARY').
+// NLSSORT(...,'NLS_SORT=BINARY'). With `firstRows` it also keeps the first row of each side in that
+// order (with the other side's row of its key), from which columns of no stated type take theirs;
+// ReadSidesOnServer asks for them when a column has none.
 // Requires keyCount >= 1 and both sides with at least keyCount columns (ShapeRefusal empty).
 std::string JoinedComparisonStatement(std::string_view recomputeBody, std::string_view storedBody,
                                       int item, int keyCount, const SideColumns& recomputed,
-                                      const SideColumns& stored);
+                                      const SideColumns& stored, bool firstRows);
 
 // The two sides of the statement's rows, each a recordset of its own columns (names and types as
 // given; a type of 0 is taken from the side's first row) in the statement's order, rows beyond

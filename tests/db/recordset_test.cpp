@@ -208,6 +208,8 @@ TEST(Recordset, UntypedColumnsTakeTheirTypeFromTheFirstRow) {
   EXPECT_EQ(rs->Fields()[1].Type(), adDouble);
   EXPECT_EQ(rs->Fields()[2].Type(), adVarChar);
   EXPECT_EQ(rs->Fields()[3].Type(), adVarChar);  // nothing to go by: text
+  // Without a row the type stays undeclared, for whoever reads the result's shape to know.
+  EXPECT_EQ(Recordset::FromRows({{"A", 0}, {"B", adDouble}}, {})->Fields()[0].Type(), 0);
 }
 
 TEST(Recordset, ClosedRecordsetRefusesFurtherUse) {
