@@ -264,6 +264,12 @@ ServerSides ReadSidesOnServer(HostContext& ctx, ProgressScreen& screen, Progress
   out.reason = StatementRefusal(items.SelectSql[index], keyCount);
   if (!out.reason.empty()) return out;
   db::Connection& conn = ctx.conn();
+  if (conn.TypesColumnsByFirstRow()) {
+    out.reason =
+        "the database's driver types each column by the first row of a statement, and "
+        "the one statement's first rows are not the sides' own";
+    return out;
+  }
   try {
     const std::string recomputeBody =
         RecomputeBody(items.SelectSql[index], item, startDate, endDate);

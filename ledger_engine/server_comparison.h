@@ -97,10 +97,11 @@ JoinedSides SplitJoinedRows(db::Recordset& joined, int keyCount, const SideColum
 // about every 0.1 s and `stepper` its steps, and its rows split.
 // Guarantees: either both sides are set, on their first rows, with `recomputedShape` the
 // recompute's columns; or neither, with `reason` saying why the item must be merged on the client
-// (the item's statements refused, keys the join cannot pair, or the database's own error; the
-// client's run then meets that error itself). Nothing is written to the screen's list or any
-// sink either way.
-// Requires what CompareLedger requires; keyCount and the dates as CompareLedger has them.
+// (the item's statements refused, keys the join cannot pair, a driver that types the values of a
+// column by a statement's first row (db::Connection::TypesColumnsByFirstRow), or the database's
+// own error; the client's run then meets that error itself). Nothing is written to the screen's
+// list or any sink either way. Requires what CompareLedger requires; keyCount and the dates as
+// CompareLedger has them.
 struct ServerSides {
   std::unique_ptr<db::Recordset> recomputed;
   std::unique_ptr<db::Recordset> stored;
