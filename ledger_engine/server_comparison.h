@@ -66,9 +66,16 @@ std::string StatementRefusal(std::string_view selectSql, int keyCount);
 std::string ShapeRefusal(int item, int keyCount, const SideColumns& recomputed,
                          const SideColumns& stored);
 
+// Whether the recompute statement `selectSql` cannot give two rows of one key: a single SELECT
+// whose GROUP BY groups by nothing but its first `keyCount` columns (aliases and blanks aside).
+// False whenever the text leaves a doubt (a key the GROUP BY does not name as written, NVL(x,0)
+// for x, a set operator, a comment): the statement then counts the keys it gives.
+bool KeysAreGroups(std::string_view selectSql, int keyCount);
+
 // The one statement of the item. Its columns: the recomputed side's key count (TV_RN: how often
 // the row's key occurs on the recomputed side, null when the side has no such row), the recomputed
-// side's columns R1..Rn, the stored side's TV_SN, its columns S1..Sm. Rows as described above,
+// side's columns R1..Rn (TV_RN is 1 for every recomputed row when `recomputedUnique`, which
+// KeysAreGroups proves), the stored side's TV_SN, its columns S1..Sm. Rows as described above,
 // ordered by NVL(R.Rj,S.Sj) for each key j, texts (and keys of no stated type) by
 // NLSSORT(...,'NLS_SORT=BINARY'). With `firstRows` it also keeps the first row of each side in that
 // order (with the other side's row of its key), from which columns of no stated type take theirs;
@@ -76,7 +83,8 @@ std::string ShapeRefusal(int item, int keyCount, const SideColumns& recomputed,
 // Requires keyCount >= 1 and both sides with at least keyCount columns (ShapeRefusal empty).
 std::string JoinedComparisonStatement(std::string_view recomputeBody, std::string_view storedBody,
                                       int item, int keyCount, const SideColumns& recomputed,
-                                      const SideColumns& stored, bool firstRows);
+                                      const SideColumns& stored, bool recomputedUnique,
+                                      bool firstRows);
 
 // The two sides of the statement's rows, each a recordset of its own columns (names and types as
 // given; a type of 0 is taken from the side's first row) in the statement's order, rows beyond

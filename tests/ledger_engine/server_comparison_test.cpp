@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "db/odbc_connection.h"
 #include "fixtures.h"
@@ -139,8 +142,10 @@ class ServerComparison : public ::testing::TestWithParam<Backend> {
   }
 
   // An account set holding the scenario, on the backend, its items 1, 3 and 4 recomputed from the
-  // lines of DETAIL and stored in their ledgers.
-  std::unique_ptr<testing::AccountSet> Load(const Scenario& s, const std::string& schema) {
+  // lines of DETAIL and stored in their ledgers; with `zeroItems` the item key is the line's item
+  // or 0 (a key the GROUP BY does not give as written, whose rows the server counts).
+  std::unique_ptr<testing::AccountSet> Load(const Scenario& s, const std::string& schema,
+                                            bool zeroItems = false) {
     auto set = std::make_unique<testing::AccountSet>();
     set->Script(
         "CREATE TABLE Detail (lngItemID INTEGER, strDate TEXT, dblQuantity REAL, dblAmount REAL, "
@@ -157,7 +162,9 @@ class ServerComparison : public ::testing::TestWithParam<Backend> {
     InitCheckItems(set->ctx);
     for (int item : {1, 3, 4}) {
       set->ctx.CheckItems.SelectSql[item - 1] =
-          "SELECT DETAIL.LNGITEMID,DETAIL.STRDATE,SUM(DETAIL.DBLQUANTITY) DBLSALEQUANTITY,"
+          std::string("SELECT ") +
+          (zeroItems ? "NVL(DETAIL.LNGITEMID,0) LNGITEMID" : "DETAIL.LNGITEMID") +
+          ",DETAIL.STRDATE,SUM(DETAIL.DBLQUANTITY) DBLSALEQUANTITY,"
           "SUM(DETAIL.DBLAMOUNT) DBLSALEAMOUNT,SUM(DETAIL.DBLENTRUST) DBLENTRUSTINQUANTITY,"
           "SUM(DETAIL.DBLUNVOUCHER) DBLUNVOUCHERDEBIT FROM DETAIL WHERE 1=1 "
           "GROUP BY DETAIL.LNGITEMID,DETAIL.STRDATE";
@@ -198,11 +205,12 @@ class ServerComparison : public ::testing::TestWithParam<Backend> {
   }
 
   // Both ways on copies of one scenario; returns the server's fallbacks.
-  std::vector<std::string> ExpectSameBothWays(const Scenario& s, const std::string& what) {
+  std::vector<std::string> ExpectSameBothWays(const Scenario& s, const std::string& what,
+                                              bool zeroItems = false) {
     std::vector<std::string> clientMerges, serverMerges;
-    auto client = Load(s, "cmp_client");
+    auto client = Load(s, "cmp_client", zeroItems);
     const std::vector<Outcome> merged = RunItems(*client, s, ComparePlace::kClient, clientMerges);
-    auto server = Load(s, "cmp_server");
+    auto server = Load(s, "cmp_server", zeroItems);
     const std::vector<Outcome> joined = RunItems(*server, s, ComparePlace::kServer, serverMerges);
     EXPECT_TRUE(clientMerges.empty());
     for (std::size_t i = 0; i < merged.size(); ++i) {
@@ -218,7 +226,8 @@ TEST_P(ServerComparison, GivesWhatTheMergeOfTheWholeSidesGives) {
   int differing = 0;
   for (int seed = 1; seed <= scenarios; ++seed) {
     const Scenario s = RandomScenario(static_cast<unsigned>(seed));
-    const std::vector<std::string> merges = ExpectSameBothWays(s, "seed " + std::to_string(seed));
+    const std::vector<std::string> merges =
+        ExpectSameBothWays(s, "seed " + std::to_string(seed), seed % 2 == 0);
     EXPECT_TRUE(merges.empty()) << merges.front();
     differing += static_cast<int>(s.ledger.size());
   }
@@ -252,13 +261,22 @@ TEST_P(ServerComparison, NullAndRepeatedKeysAreMergedOnTheClient) {
     ASSERT_EQ(merges.size(), 3u) << c.reason;
     for (const std::string& merge : merges) EXPECT_NE(merge.find(c.reason), std::string::npos);
   }
-  // A null key on the recomputed side: a document line without its item.
+  // A null key on the recomputed side: a document line without its item; a key repeated there:
+  // lines without item and of item 0 on one day, both of item 0 in the recomputed key.
   Scenario s;
   s.lines = {line, {"NULL", "'2005-01-04'", "3", "4", "0", "0"}};
   s.ledger = {{"15", "'2005-01-03'", "1", "2", "0", "0"}};
-  const std::vector<std::string> merges = ExpectSameBothWays(s, "recomputed null key");
+  std::vector<std::string> merges = ExpectSameBothWays(s, "recomputed null key");
   ASSERT_FALSE(merges.empty());
   EXPECT_NE(merges[0].find("a key column of the recomputed rows is null"), std::string::npos);
+  s.lines = {line,
+             {"NULL", "'2005-01-04'", "3", "4", "0", "0"},
+             {"0", "'2005-01-04'", "5", "6", "0", "0"}};
+  s.ledger = {{"15", "'2005-01-03'", "1", "2", "0", "0"},
+              {"0", "'2005-01-04'", "8", "10", "0", "0"}};
+  merges = ExpectSameBothWays(s, "recomputed key repeated", true);
+  ASSERT_FALSE(merges.empty());
+  EXPECT_NE(merges[0].find("a key repeats among the recomputed rows"), std::string::npos);
 }
 
 // Every row differs, none does, or one side is empty: the same either way, and on the server.
@@ -314,20 +332,59 @@ TEST(ServerComparisonRefusal, NamesWhatTheJoinCannotExpress) {
             "");
 }
 
-// The database's own refusal of the one statement: merged on the client, to the same result.
-TEST(ServerComparisonRefusal, AStatementTheServerRefusesIsMergedOnTheClient) {
-  struct Refusing final : db::Connection {
-    explicit Refusing(std::shared_ptr<db::Connection> inner) : inner(std::move(inner)) {}
-    std::unique_ptr<db::Recordset> OpenResultset(const std::string& sql, int c, int l) override {
-      if (sql.rfind("WITH ", 0) == 0) throw db::Error("out of shared memory", sql);
-      return inner->OpenResultset(sql, c, l);
-    }
-    void Execute(const std::string& sql) override { inner->Execute(sql); }
-    std::int64_t RowsAffected() const override { return inner->RowsAffected(); }
-    bool StillExecuting() const override { return false; }
-    std::shared_ptr<db::Connection> inner;
+// Whether a recompute can repeat a key, from its text: only a GROUP BY by nothing but the keys
+// proves it cannot; any doubt leaves the server to count them.
+TEST(ServerComparisonRefusal, KeysAreUniqueOnlyWhenTheyAreAllTheGroupingGives) {
+  const struct {
+    const char* sql;
+    int keys;
+    bool unique;
+  } cases[] = {
+      {"SELECT A.X,B.Y,SUM(V) V FROM A,B WHERE A.K=B.K AND strDate>=' ' GROUP BY A.X,B.Y", 2, true},
+      {"select a.x, nvl(b.y , 0) as y, sum(v) v from a, b group by nvl(b.y,0), a.x", 2, true},
+      {"SELECT X,DECODE(F,1,D,0) AS D,Z Z2,SUM(V) V FROM T GROUP BY X,DECODE(F,1,D,0),Z,Z", 3,
+       true},
+      {"SELECT X,Y,SUM(V) V FROM T GROUP BY X,Y HAVING SUM(V)<>0 ORDER BY 1", 2, true},
+      {"SELECT X,CASE WHEN F=1 THEN D ELSE 0 END,SUM(V) FROM T GROUP BY X,CASE WHEN F=1 THEN D "
+       "ELSE 0 END",
+       2, true},
+      // NVL(y,0) and y make two groups of one key when y is null in one and 0 in another.
+      {"SELECT X,NVL(P.G,0),SUM(V) FROM T,P GROUP BY X,P.G", 2, false},
+      {"SELECT X,Y,SUM(V) FROM T GROUP BY X,Y,Z", 2, false},  // a group finer than the keys
+      {"SELECT X,Y,SUM(V) FROM T GROUP BY X,Y", 1, false},
+      {"SELECT X,SUM(V) FROM T GROUP BY X UNION ALL SELECT X,SUM(W) FROM U GROUP BY X", 1, false},
+      {"SELECT X,SUM(V) FROM (SELECT X,V FROM T GROUP BY X,V) Q", 1, false},
+      {"SELECT X,Y FROM T", 2, false},
+      {"SELECT X,Y,SUM(V) FROM T -- GROUP BY X\n GROUP BY X,Y", 2, false},
+      {"SELECT X,'A,B' Y,SUM(V) FROM T GROUP BY X,'A,B'", 2, true},
   };
-  testing::AccountSet set;
+  for (const auto& c : cases) EXPECT_EQ(KeysAreGroups(c.sql, c.keys), c.unique) << c.sql;
+}
+
+// A connection whose one statement per item is slow (it waits `wait` first) or refused by the
+// database.
+struct SlowOrRefusing final : db::Connection {
+  SlowOrRefusing(std::shared_ptr<db::Connection> inner, bool refuse,
+                 std::chrono::milliseconds wait = {})
+      : inner(std::move(inner)), refuse(refuse), wait(wait) {}
+  std::unique_ptr<db::Recordset> OpenResultset(const std::string& sql, int c, int l) override {
+    if (sql.rfind("WITH ", 0) == 0) {
+      if (refuse) throw db::Error("out of shared memory", sql);
+      std::this_thread::sleep_for(wait);
+    }
+    return inner->OpenResultset(sql, c, l);
+  }
+  void Execute(const std::string& sql) override { inner->Execute(sql); }
+  std::int64_t RowsAffected() const override { return inner->RowsAffected(); }
+  bool StillExecuting() const override { return false; }
+  std::shared_ptr<db::Connection> inner;
+  bool refuse;
+  std::chrono::milliseconds wait;
+};
+
+// One item of one difference, its one statement through `conn`.
+bool CompareOnServer(testing::AccountSet& set, const std::shared_ptr<db::Connection>& conn,
+                     testing::RecordingScreen& screen, CallLog& log, std::string& error) {
   set.Script("CREATE TABLE Detail (lngItemID INTEGER, strDate TEXT, dblQuantity REAL)");
   set.Insert("Detail", "(15,'2005-01-03',4)");
   set.Insert("ItemDaily2", "(15,'2005-01-03',3,0,0,0)");
@@ -335,18 +392,48 @@ TEST(ServerComparisonRefusal, AStatementTheServerRefusesIsMergedOnTheClient) {
       "SELECT DETAIL.LNGITEMID,DETAIL.STRDATE,SUM(DETAIL.DBLQUANTITY) DBLSALEQUANTITY FROM DETAIL "
       "WHERE 1=1 GROUP BY DETAIL.LNGITEMID,DETAIL.STRDATE";
   set.ctx.CheckItems.InsertColumns[0] = "LNGITEMID,STRDATE,DBLSALEQUANTITY";
-  set.ctx.connection = std::make_shared<Refusing>(set.ctx.connection);
+  set.ctx.connection = conn;
   set.ctx.comparePlace = ComparePlace::kServer;
+  std::string section;
+  return CompareLedger(set.ctx, screen, ReportFile::InMemory(section), 1, " ", "9999-12-31", true,
+                       false, {&log}, &error);
+}
+
+// The database's own refusal of the one statement: merged on the client, to the same result.
+TEST(ServerComparisonRefusal, AStatementTheServerRefusesIsMergedOnTheClient) {
+  testing::AccountSet set;
   testing::RecordingScreen screen;
   CallLog log;
-  std::string section, error;
-  EXPECT_FALSE(CompareLedger(set.ctx, screen, ReportFile::InMemory(section), 1, " ", "9999-12-31",
-                             true, false, {&log}, &error));
+  std::string error;
+  EXPECT_FALSE(CompareOnServer(set, std::make_shared<SlowOrRefusing>(set.ctx.connection, true),
+                               screen, log, error));
   EXPECT_EQ(error, "");
   ASSERT_EQ(log.merges.size(), 1u);
   EXPECT_NE(log.merges[0].find("out of shared memory"), std::string::npos) << log.merges[0];
   ASSERT_EQ(log.calls.size(), 2u);  // the one difference, then the item's end
   EXPECT_NE(log.calls[0].find("DBLSALEQUANTITY|销售数量|3|4|"), std::string::npos) << log.calls[0];
+}
+
+// The server gives nothing until it is done: the screen says what it waits for, and for how long.
+TEST(ServerComparisonProgress, TheNotesSayTheServerComparesWhileItDoes) {
+  testing::AccountSet set;
+  testing::RecordingScreen screen;
+  CallLog log;
+  std::string error;
+  EXPECT_FALSE(CompareOnServer(
+      set,
+      std::make_shared<SlowOrRefusing>(set.ctx.connection, false, std::chrono::milliseconds(1300)),
+      screen, log, error));
+  EXPECT_TRUE(log.merges.empty());
+  ASSERT_EQ(log.calls.size(), 2u);
+  const auto& notes = screen.notes;
+  const auto first = std::find(notes.begin(), notes.end(), ServerComparisonNotes(0));
+  ASSERT_NE(first, notes.end());
+  EXPECT_NE(std::find(first, notes.end(), ServerComparisonNotes(1)), notes.end());
+  EXPECT_GE(std::count_if(first, notes.end(),
+                          [](const std::string& n) { return n == ServerComparisonNotes(0); }),
+            5);
+  EXPECT_EQ(notes.back(), "检查明细数据差异.....");
 }
 
 }  // namespace
