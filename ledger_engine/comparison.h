@@ -116,6 +116,12 @@ std::int32_t CountLedgerRows(HostContext& ctx, int item, const std::string& star
 // `storedSide`, each on a thread of its own whose rows reach the item's two results in blocks
 // (db::RowPipe) as they come; the comparison then goes on as above. Nothing else changes: the
 // same statements, results, progress steps and outcome.
+//
+// When the comparisons of ctx run on the server (ComparesOnServer, server_comparison.h), the two
+// results are instead the rows of one statement on ctx's connection, only those that may differ,
+// read while the screen shows the server's time (ShowServerStatement); CompareRows merges them as
+// above, to the same outcome, its progress counted on the stored rows read. When the server
+// cannot compare the item, every sink is told why (ClientMerge) and the item runs as above.
 bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& report, int item,
                    std::string startDate, const std::string& endDate, bool writeReport,
                    bool correct, const std::vector<DifferenceSink*>& sinks = {},

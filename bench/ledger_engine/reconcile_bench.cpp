@@ -33,7 +33,8 @@
 // bytes the client received in each. Counters: the median of the pairs' server/client ratios on
 // each link (targets: at most 0.5 on loopback, at most 0.2 through the relay at 10^6 lines), both
 // runs' times, the bytes received, and where the server run's time goes: its statements on the
-// server against everything else.
+// server against everything else; and the ratio with two items at once on loopback (--jobs 2, the
+// command line's default on two cores).
 //
 // TALLYVET_BENCH_SAMPLES=folder keeps the samples there and uses them again in later runs (a
 // sample of 10^6 lines takes minutes to build); the server's copies of them are kept as well, in a
@@ -668,12 +669,20 @@ struct ServerRun {
   long long received = -1;  // bytes, through the relay
 };
 
-// Items 1 to 6 over every date, one after another, merged where `place` says, through `server`.
+// Items 1 to 6 over every date, merged where `place` says, through `server`: one after another, or
+// `jobs` at once (each on connections of its own, as the command line runs them by default).
 ServerRun ReconcileOnServer(const std::string& server, const std::string& owner, ComparePlace place,
-                            DifferenceText& differences) {
-  auto clock = std::make_shared<StatementClock>(db::OdbcConnection::Open(server, owner));
+                            DifferenceText& differences, int jobs = 1) {
+  // Serially every statement goes through the run's first connection, which times them; items at
+  // once take a connection of the driver's own (a common view needs one) and are not timed.
+  std::shared_ptr<StatementClock> clock;
   HostContext ctx;
-  ctx.connection = clock;
+  if (jobs == 1) {
+    clock = std::make_shared<StatementClock>(db::OdbcConnection::Open(server, owner));
+    ctx.connection = clock;
+  } else {
+    ctx.connection = db::OdbcConnection::Open(server, owner);
+  }
   ctx.user = owner;
   ctx.comparePlace = place;
   LoadAccountAndPeriods(ctx, LocalToday());
@@ -681,12 +690,14 @@ ServerRun ReconcileOnServer(const std::string& server, const std::string& owner,
   const fs::path folder = WorkFolder() / "server";
   fs::create_directories(folder);
   std::vector<ItemRunError> errors;
+  db::OdbcConnectionSource source(server, owner);
   const auto start = std::chrono::steady_clock::now();
   RunItems(ctx, screen, ReportFile(folder), {true, true, true, true, true, true},
-           {" ", "9999-12-31"}, {&differences}, {}, &errors);
+           {" ", "9999-12-31"}, {&differences}, {}, &errors,
+           {jobs, &source, [](const std::string& why) { throw std::runtime_error(why); }});
   ServerRun run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.statementSeconds = clock->seconds;
+  run.statementSeconds = clock ? clock->seconds.load() : 0;
   if (!errors.empty()) throw std::runtime_error(errors.front().message);
   return run;
 }
@@ -703,13 +714,15 @@ void BM_ServerAgainstClientCompare(benchmark::State& state) {
   const std::string owner = ServerSample(server, lines);
   const int loopbackPairs = 3;
   const int relayPairs = lines >= 1'000'000 ? 1 : 2;
+  const int twoJobPairs = lines >= 1'000'000 ? 1 : 3;
   std::vector<double> loopbackRatio, relayRatio, client, onServer, clientRelay, serverRelay,
-      statement;
+      statement, twoJobsRatio;
   long long clientBytes = 0, serverBytes = 0;
   long rows = 0;
   for (auto _ : state) {
-    for (int pair = 0; pair < loopbackPairs + relayPairs; ++pair) {
-      const bool relayed = pair >= loopbackPairs;
+    for (int pair = 0; pair < loopbackPairs + relayPairs + twoJobPairs; ++pair) {
+      const bool relayed = pair >= loopbackPairs && pair < loopbackPairs + relayPairs;
+      const int jobs = pair >= loopbackPairs + relayPairs ? 2 : 1;
       ServerRun runs[2];
       DifferenceText found[2];
       for (int side = 0; side < 2; ++side) {
@@ -717,7 +730,7 @@ void BM_ServerAgainstClientCompare(benchmark::State& state) {
         if (relayed) relay.emplace(server);
         runs[side] = ReconcileOnServer(relayed ? relay->Through(server) : server, owner,
                                        side == 0 ? ComparePlace::kClient : ComparePlace::kServer,
-                                       found[side]);
+                                       found[side], jobs);
         if (relay) runs[side].received = relay->Stop();
       }
       if (found[0].text != found[1].text || !found[1].merged.empty()) {
@@ -727,7 +740,9 @@ void BM_ServerAgainstClientCompare(benchmark::State& state) {
       }
       rows = found[0].count;
       const double ratio = runs[1].seconds / runs[0].seconds;
-      if (relayed) {
+      if (jobs == 2) {
+        twoJobsRatio.push_back(ratio);
+      } else if (relayed) {
         relayRatio.push_back(ratio);
         clientRelay.push_back(runs[0].seconds);
         serverRelay.push_back(runs[1].seconds);
@@ -746,6 +761,7 @@ void BM_ServerAgainstClientCompare(benchmark::State& state) {
   state.counters["loopback_client_s"] = Median(client);
   state.counters["loopback_server_s"] = Median(onServer);
   state.counters["server_statements_s"] = Median(statement);
+  state.counters["loopback_jobs2_ratio"] = Median(twoJobsRatio);
   state.counters["relay_ratio"] = Median(relayRatio);
   state.counters["relay_client_s"] = Median(clientRelay);
   state.counters["relay_server_s"] = Median(serverRelay);
