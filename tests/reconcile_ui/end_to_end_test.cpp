@@ -164,8 +164,11 @@ class FaultedSample : public ::testing::TestWithParam<Backend> {
     const CliResult server = RunOnce(args + " --compare-on server", env);
     EXPECT_EQ(server.status, client.status) << args;
     EXPECT_EQ(server.out, client.out) << args;
-    EXPECT_EQ(std::regex_replace(server.err, std::regex(".*: compared on the client: .*\n"), ""),
-              client.err)
+    // A sanitizer's closing report (the driver manager's own leaks) names addresses of its run.
+    const auto own = [](const std::string& err) { return err.substr(0, err.find("\n=====")); };
+    EXPECT_EQ(
+        own(std::regex_replace(server.err, std::regex(".*: compared on the client: .*\n"), "")),
+        own(client.err))
         << args;
     EXPECT_EQ(Written(args), clientWrote) << args;
     return server;
