@@ -15,7 +15,8 @@
 //   - a pair in which some compared column's difference could round to a cent (the test is a
 //     little wider than the merge's own, never narrower),
 //   - a row of one side only with some compared value that could round to a cent,
-//   - every row with a null key, and every row whose key repeats on its side,
+//   - every row with a null key, and every row whose key repeats on its side (or, for the stored
+//     side, one row saying that keys repeat),
 // and a null or repeated key among the rows that come back sends the item to the merge of the
 // whole sides (a null key matches anything in the merge, and repeated keys pair in whatever order
 // the database gives them: no join says the same). Rows are ordered by number, texts by their
@@ -73,11 +74,13 @@ std::string ShapeRefusal(int item, int keyCount, const SideColumns& recomputed,
 bool KeysAreGroups(std::string_view selectSql, int keyCount);
 
 // The one statement of the item. Its columns: the recomputed side's key count (TV_RN: how often
-// the row's key occurs on the recomputed side, null when the side has no such row), the recomputed
-// side's columns R1..Rn (TV_RN is 1 for every recomputed row when `recomputedUnique`, which
-// KeysAreGroups proves), the stored side's TV_SN, its columns S1..Sm. Rows as described above,
-// ordered by NVL(R.Rj,S.Sj) for each key j, texts (and keys of no stated type) by
-// NLSSORT(...,'NLS_SORT=BINARY'). With `firstRows` it also keeps the first row of each side in that
+// the row's key occurs on the recomputed side, null when the side has no such row; 1 for every
+// recomputed row when `recomputedUnique`, which KeysAreGroups proves), the recomputed side's
+// columns R1..Rn, the stored side's TV_SN, its columns S1..Sm. Rows as described above, ordered by
+// NVL(Rj,Sj) for each key j, texts (and keys of no stated type) by NLSSORT(...,'NLS_SORT=BINARY').
+// The stored side's keys are counted apart, by a GROUP BY of their own: when some repeat, one more
+// row says so (TV_SN above 1, everything else null), where the join's rows give 1 (or, with
+// `firstRows`, their count). With `firstRows` it also keeps the first row of each side in key
 // order (with the other side's row of its key), from which columns of no stated type take theirs;
 // ReadSidesOnServer asks for them when a column has none.
 // Requires keyCount >= 1 and both sides with at least keyCount columns (ShapeRefusal empty).
