@@ -63,6 +63,7 @@ struct ReconcileOptions {
   bool yes = false;
   bool dryRun = false;
   int jobs = DefaultJobs();
+  std::string compareOn;  // empty: by the host
 };
 
 struct RebuildCommandOptions {
@@ -236,6 +237,15 @@ class DifferencePrinter final : public DifferenceSink {
     if (json_) std::cerr << text << "\n";
   }
 
+  // Said on standard error once the run is over (PrintClientMerges).
+  void ClientMerge(int item, const std::string& reason) override {
+    clientMerges_.push_back(ItemCheckBoxCaption(item - 1) + " (item " + std::to_string(item) +
+                            "): compared on the client: " + reason);
+  }
+  void PrintClientMerges() const {
+    for (const std::string& line : clientMerges_) std::cerr << line << "\n";
+  }
+
   long Count() const { return count_; }
 
   // "原因：单据移动 4行，…": the differing rows by cause, in the order causes are tested.
@@ -255,6 +265,7 @@ class DifferencePrinter final : public DifferenceSink {
   long count_ = 0;
   std::map<CauseKind, long> causes_;
   std::vector<std::vector<std::string>> rows_;
+  std::vector<std::string> clientMerges_;
 };
 
 void PrintPlanned(const ReportScreen& report, bool json) {
@@ -319,6 +330,9 @@ void RunReconcile(const ReconcileOptions& o) {
   HostContext ctx;
   ctx.connection = host.connection();
   ctx.user = o.host.user;
+  if (!o.compareOn.empty()) {
+    ctx.comparePlace = o.compareOn == "server" ? ComparePlace::kServer : ComparePlace::kClient;
+  }
   const std::array<bool, 6> ticked = ParseItems(o.items);
 
   TerminalProgress progress;
@@ -375,6 +389,7 @@ void RunReconcile(const ReconcileOptions& o) {
                 }};
   RunItems(ctx, progress, reportFile, ticked, range, sinks, {}, &errors, jobs);
   progress.Finish();
+  printer.PrintClientMerges();
   if (!o.html.empty()) {
     ReportPageData page;
     page.startPeriod = from;
@@ -566,6 +581,14 @@ void AddReconcileCommand(CLI::App& app) {
                   "cores, at most the ticked items); 1 runs them one after another. A run with "
                   "--register always does")
       ->check(CLI::Range(1, 64));
+  cmd->add_option("--compare-on", o->compareOn,
+                  "where each item's two sides are merged: server (one statement per item on the "
+                  "database server, which sends only the rows that may differ) or client (every "
+                  "row to this program). Default: server on PostgreSQL and Oracle, client on "
+                  "SQLite (--db, or a SQLite file through ODBC), where the merge here is faster. "
+                  "The result is the same; an item the server cannot compare is merged here, said "
+                  "on standard error")
+      ->check(CLI::IsMember({"server", "client"}));
   CLI::Option* reg = cmd->add_flag(
       "--register", o->registerCorrections,
       "register every markable difference into its ledger (UPDATE, else INSERT), journalled");

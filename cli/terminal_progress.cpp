@@ -29,8 +29,11 @@ void TerminalProgress::ShowRunningItems(const std::vector<RunningItem>& items) {
   running_.clear();
   for (const RunningItem& item : items) {
     if (!running_.empty()) running_ += "  ";
-    running_ += std::to_string(item.index + 1) + " " + ItemCaption(item.index) + " " +
-                std::to_string(static_cast<int>(item.percent)) + "%";
+    running_ += std::to_string(item.index + 1) + " " + ItemCaption(item.index) + " ";
+    // The server gives nothing to count until it is done: its time instead.
+    running_ += item.serverSeconds >= 0
+                    ? "服务器 " + std::to_string(static_cast<long>(item.serverSeconds)) + " 秒"
+                    : std::to_string(static_cast<int>(item.percent)) + "%";
   }
   Draw();
 }

@@ -19,7 +19,8 @@ class TerminalProgress final : public ProgressScreen {
   void SetNotes(const std::string& caption) override;
   double ProgressValue() const override { return display_.Value(); }
   void ShowProgress(double percent) override;
-  // Replaces the bar by one share per running item ("1 存货账 42%"); none brings the bar back.
+  // Replaces the bar by one share per running item ("1 存货账 42%", or "2 库存账 服务器 12 秒" while
+  // its statement runs on the server); none brings the bar back.
   void ShowRunningItems(const std::vector<RunningItem>& items) override;
   std::vector<std::string>* List1() override { return &list_; }
 

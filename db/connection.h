@@ -34,6 +34,13 @@ class Connection {
   // source has ended (or is gone). The default runs the query through OpenResultset and hands
   // out its rows. Throws Error as OpenResultset.
   virtual std::unique_ptr<RowSource> OpenRowSource(const std::string& sql);
+  // Whether the account set lives on a database server (reached over a network, as PostgreSQL
+  // and Oracle are) rather than in a file that this process, or its driver, reads (SQLite).
+  virtual bool ServerHost() const { return false; }
+  // Whether a column's values come back in the type a driver judged from the statement's first
+  // row (SQLite through its ODBC driver), so that the same values may come as numbers from one
+  // statement and as texts from another that gives them in another order.
+  virtual bool TypesColumnsByFirstRow() const { return false; }
   // Memory a recordset of this connection keeps before its rows go to a temporary file.
   virtual std::size_t SpillThreshold() const { return Recordset::kDefaultSpillThreshold; }
   // Runs one UPDATE, INSERT or DELETE (or a SAVEPOINT / RELEASE / ROLLBACK TO). Throws Error.

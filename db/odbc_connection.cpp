@@ -344,11 +344,18 @@ class OdbcRows final : public RowSource {
   }
 
   // The SQLite driver maps declared types its own way (CHAR(10) to SQL_VARCHAR, NUMERIC to
-  // SQL_DOUBLE); the host sees them as the embedded database reports them.
+  // SQL_DOUBLE), and judges an expression, which has none, by its first row (without one, as
+  // text); the host sees them as the embedded database reports them: an expression untyped (0),
+  // for the recordset to take its type from its own first row.
   int AdoTypeOfColumn(SQLUSMALLINT column, SQLSMALLINT sql_type, OdbcDialect dialect) const {
     if (dialect == OdbcDialect::kSqlite) {
-      SQLCHAR declared[128] = {};
+      SQLCHAR table[256] = {};
       SQLSMALLINT length = 0;
+      stmt_->Check(SQLColAttribute(stmt_->get(), column, SQL_DESC_BASE_TABLE_NAME, table,
+                                   sizeof table, &length, nullptr),
+                   sql_);
+      if (table[0] == '\0') return 0;
+      SQLCHAR declared[128] = {};
       stmt_->Check(SQLColAttribute(stmt_->get(), column, SQL_DESC_TYPE_NAME, declared,
                                    sizeof declared, &length, nullptr),
                    sql_);

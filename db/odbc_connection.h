@@ -93,6 +93,9 @@ class OdbcConnection final : public Connection {
   // schema and rows of a sample account set. Throws OdbcError.
   void ExecuteNative(const std::string& sql);
   bool StillExecuting() const override { return false; }
+  // Oracle and PostgreSQL; a SQLite file through its driver is no server.
+  bool ServerHost() const override { return dialect_ != OdbcDialect::kSqlite; }
+  bool TypesColumnsByFirstRow() const override { return dialect_ == OdbcDialect::kSqlite; }
 
   // Statements that wait longer than this (a lock, a slow query) fail with the driver's timeout
   // error (SQLSTATE HYT00). Zero, the default, waits without limit. Applies to later statements;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "db/error.h"
 #include "db/text.h"
@@ -18,6 +19,49 @@ using namespace row_format;
 constexpr std::size_t kIoChunk = 1u << 20;
 // A memory block takes a new row only with this much room left; a longer row grows the block.
 constexpr std::size_t kRowReserve = 4096;
+
+// Storage blocks of kIoChunk bytes that recordsets done with them leave for the next ones. A
+// block fresh from the system faults in every page on its first rows, which costs about as much as
+// writing the rows themselves; one kept here is written straight into pages already mapped. At
+// most a spill threshold's worth is kept, so that what stays after the recordsets are gone is no
+// more than one of them may hold.
+class BlockPool {
+ public:
+  static BlockPool& Shared() {
+    // Never destroyed: a recordset that outlives static destruction still gives its blocks back.
+    static BlockPool* const pool = new BlockPool;
+    return *pool;
+  }
+
+  // An empty buffer with room for kIoChunk bytes.
+  ByteBuffer Take() {
+    {
+      const std::lock_guard lock(mutex_);
+      if (!free_.empty()) {
+        ByteBuffer block = std::move(free_.back());
+        free_.pop_back();
+        return block;
+      }
+    }
+    ByteBuffer block;
+    block.reserve(kIoChunk);
+    return block;
+  }
+
+  // Keeps a whole chunk while the pool has room; anything else (a block a long row grew, one
+  // beyond the bound) is freed.
+  void Give(ByteBuffer block) {
+    if (block.capacity() != kIoChunk) return;
+    block.Truncate(0);
+    const std::lock_guard lock(mutex_);
+    if (free_.size() < kMaxBlocks) free_.push_back(std::move(block));
+  }
+
+ private:
+  static constexpr std::size_t kMaxBlocks = Recordset::kDefaultSpillThreshold / kIoChunk;
+  std::mutex mutex_;
+  std::vector<ByteBuffer> free_;
+};
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -107,6 +151,19 @@ struct Recordset::Impl {
   std::size_t rbuf_pos = 0;
   const char* cur = nullptr;  // the current row's bytes; valid until the next move
 
+  ~Impl() { ReleaseStorage(); }
+
+  // Gives the storage blocks back to the pool.
+  void ReleaseStorage() {
+    BlockPool& pool = BlockPool::Shared();
+    for (ByteBuffer& block : blocks) pool.Give(std::move(block));
+    blocks.clear();
+    pool.Give(std::move(pending));
+    pool.Give(std::move(rbuf));
+    pending = ByteBuffer();
+    rbuf = ByteBuffer();
+  }
+
   [[noreturn]] void Fail(const std::string& what) const { throw Error(what, statement); }
 
   void CheckOpen() const {
@@ -140,8 +197,7 @@ struct Recordset::Impl {
     ByteBuffer* to = &pending;
     if (!file) {
       if (blocks.empty() || blocks.back().room() < kRowReserve) {
-        blocks.emplace_back();
-        blocks.back().reserve(kIoChunk);
+        blocks.push_back(BlockPool::Shared().Take());
       }
       to = &blocks.back();
     } else if (pending.size() >= kIoChunk) {
@@ -172,6 +228,7 @@ struct Recordset::Impl {
       if (mem_bytes >= threshold) {
         file.reset(std::tmpfile());
         if (!file) Fail(std::string("cannot create a temporary file: ") + std::strerror(errno));
+        pending = BlockPool::Shared().Take();
       }
     }
     return true;
@@ -180,6 +237,7 @@ struct Recordset::Impl {
   // Makes at least n bytes of the spill file available in rbuf from rbuf_pos.
   void Fill(std::size_t n) {
     if (rbuf.size() - rbuf_pos >= n) return;
+    if (rbuf.capacity() == 0) rbuf = BlockPool::Shared().Take();
     rbuf.Consume(rbuf_pos);
     file_read += rbuf_pos;
     rbuf_pos = 0;
@@ -236,16 +294,13 @@ Recordset::Recordset(std::unique_ptr<RowSource> source, std::size_t spill_thresh
   impl_->statement = std::move(statement);
   LoadRow();
   impl_->empty = impl_->eof;
-  // A column without a declared type takes its type from the first row's value.
-  for (std::size_t i = 0; i < impl_->columns.size(); ++i) {
+  // A column without a declared type takes its type from the first row's value; an empty
+  // result has none to give and leaves it undeclared.
+  for (std::size_t i = 0; i < impl_->columns.size() && !impl_->eof; ++i) {
     auto& c = impl_->columns[i];
     if (c.type != 0) continue;
-    c.type = adVarChar;
-    if (!impl_->eof) {
-      const char tag = *impl_->ColumnAt(i);
-      if (tag == kInt) c.type = adInteger;
-      if (tag == kDouble) c.type = adDouble;
-    }
+    const char tag = *impl_->ColumnAt(i);
+    c.type = tag == kInt ? adInteger : tag == kDouble ? adDouble : adVarChar;
   }
 }
 
@@ -302,9 +357,7 @@ void Recordset::MoveNext() {
 
 void Recordset::Close() {
   impl_->source.reset();
-  impl_->blocks.clear();
-  impl_->pending = ByteBuffer();
-  impl_->rbuf = ByteBuffer();
+  impl_->ReleaseStorage();
   impl_->cur = nullptr;
   impl_->file.reset();
   impl_->closed = true;

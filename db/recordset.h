@@ -32,7 +32,8 @@ enum AdoType : int {
 
 struct ColumnInfo {
   std::string name;  // as the host reports it: unquoted names and expressions upper-cased
-  int type = 0;      // AdoType; 0 = take it from the values of the first row
+  int type = 0;      // AdoType; 0 = take it from the values of the first row (a recordset
+                     // without rows leaves it 0)
 };
 
 // Growable bytes that, unlike std::string, never initialise or terminate what they hand out:
@@ -44,6 +45,7 @@ class ByteBuffer {
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   std::size_t room() const { return cap_ - size_; }
+  std::size_t capacity() const { return cap_; }
   void reserve(std::size_t n);
   // n more bytes at the end, uninitialised; may move the buffer.
   char* Extend(std::size_t n) {

@@ -1077,6 +1077,29 @@ std::string DecodeToCase(const std::string& sql) {
   return edits.Render();
 }
 
+std::string BinaryTextOrder(const std::string& sql, Dialect dialect) {
+  const Statement st(sql);
+  if (!st.balanced()) return sql;
+  Edits edits(st);
+  // From the last call back, as DECODE: an NLSSORT inside another's argument is rewritten first.
+  for (std::size_t n = st.size(); n-- > 0;) {
+    if (!IsCall(st, n, "NLSSORT")) continue;
+    const std::vector<Range> args = Arguments(st, n + 1);
+    if (args.size() != 2 || args[1].end != args[1].first + 1 ||
+        !st.Is(args[1].first, Kind::kString))
+      continue;
+    std::string sort;
+    for (char c : st.Text(args[1].first)) {
+      if (c != '\'' && !IsSpace(c)) sort += c;
+    }
+    if (UpperAscii(sort) != "NLS_SORT=BINARY") continue;
+    const std::string text = edits.Span(args[0].first, args[0].end - 1);
+    edits.Replace(n, st.Match(n + 1),
+                  "(" + text + (dialect == Dialect::kPostgres ? ") COLLATE \"C\"" : ")"));
+  }
+  return edits.Render();
+}
+
 std::string NvlToCoalesce(const std::string& sql) {
   const Statement st(sql);
   Edits edits(st);
@@ -1146,6 +1169,7 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner) {
   if (HoldsOuterJoinMark(upper)) out = RewriteOuterJoins(out);
   if (holds("||")) out = OracleConcatenation(CompareTextWithNumber(out));
   if (holds("ORDER")) out = OracleNullOrdering(out);
+  if (holds("NLSSORT")) out = BinaryTextOrder(out, Dialect::kSqlite);
   return out;
 }
 
@@ -1153,7 +1177,7 @@ std::string TranslateForPostgres(const std::string& sql, LongNames* long_names) 
   std::string out = NameExpressionColumns(sql, long_names);
   out = RewriteOuterJoins(DropFromDual(DropNologging(out)), Dialect::kPostgres);
   out = OracleConcatenation(CompareTextWithNumber(out, Dialect::kPostgres), Dialect::kPostgres);
-  return DecodeToCase(NvlToCoalesce(out));
+  return BinaryTextOrder(DecodeToCase(NvlToCoalesce(out)), Dialect::kPostgres);
 }
 
 bool IsSavepointRelease(const std::string& sql) {

@@ -68,6 +68,15 @@ std::string DecodeToCase(const std::string& sql);
 // NVL(a, b) -> COALESCE(a, b), for PostgreSQL: orafce's NVL wants both arguments of one type.
 std::string NvlToCoalesce(const std::string& sql);
 
+// NLSSORT(e, 'NLS_SORT=BINARY'), Oracle's order of a text by its bytes whatever the session's
+// sort, as the other databases say it:
+//   NLSSORT(e,'NLS_SORT=BINARY')  ->  (e) COLLATE "C"   (PostgreSQL, whatever the database's own
+//                                                       collation)
+//                                 ->  e                 (SQLite, whose texts compare by their
+//                                                       bytes already)
+// An NLSSORT with another sort (a linguistic one) is left as written.
+std::string BinaryTextOrder(const std::string& sql, Dialect dialect);
+
 // SELECT ... FROM DUAL -> SELECT ...: SQLite and PostgreSQL select without a FROM and have no
 // DUAL (a guarded INSERT ... SELECT ... FROM DUAL WHERE NOT EXISTS (...) selects one row or none).
 std::string DropFromDual(const std::string& sql);
@@ -83,7 +92,7 @@ using LongNames = std::vector<std::pair<std::string, std::string>>;  // label, n
 std::string NameExpressionColumns(const std::string& sql, LongNames* long_names = nullptr);
 
 // All rules in order: StripOwner, DropNologging, DropFromDual, RewriteOuterJoins,
-// CompareTextWithNumber, OracleConcatenation, OracleNullOrdering.
+// CompareTextWithNumber, OracleConcatenation, OracleNullOrdering, BinaryTextOrder.
 //
 // None of the rules throws on odd input: text a rule cannot make sense of (unbalanced
 // parentheses, an outer join it cannot place) is left as written, for SQLite to refuse with its
@@ -93,7 +102,7 @@ std::string TranslateOracle(const std::string& sql, const std::string& owner);
 // The host's SQL for PostgreSQL with orafce (LPAD, INSTR) in the session's search path. The owner
 // stays as the schema name; nulls already sort as Oracle sorts them. Rules in order:
 // NameExpressionColumns, DropNologging, DropFromDual, RewriteOuterJoins, CompareTextWithNumber,
-// OracleConcatenation, NvlToCoalesce, DecodeToCase.
+// OracleConcatenation, NvlToCoalesce, DecodeToCase, BinaryTextOrder.
 std::string TranslateForPostgres(const std::string& sql, LongNames* long_names = nullptr);
 
 // Whether `sql` is "RELEASE [SAVEPOINT] name": Oracle has no such statement (a savepoint ends

@@ -119,6 +119,8 @@ class TracingConnection final : public Connection {
   bool InTransaction() const override { return inner_->InTransaction(); }
   void BeginReadView() override;
   void EndReadView() noexcept override;
+  bool ServerHost() const override { return inner_->ServerHost(); }
+  bool TypesColumnsByFirstRow() const override { return inner_->TypesColumnsByFirstRow(); }
   std::string SentForm(const std::string& sql, SentAs as) const override {
     return inner_->SentForm(sql, as);
   }

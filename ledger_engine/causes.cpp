@@ -457,6 +457,12 @@ void ExplainingSink::Notice(int item, const std::string& text) {
   }
 }
 
+void ExplainingSink::ClientMerge(int item, const std::string& reason) {
+  for (DifferenceSink* sink : next_) {
+    if (sink != nullptr) sink->ClientMerge(item, reason);
+  }
+}
+
 namespace {
 
 // The rows of one item's buffered records: where each row starts, in order.

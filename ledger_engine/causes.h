@@ -96,9 +96,9 @@ std::string NamedDocumentLinesStatement(const CheckItemTable& items, int item,
 // Buffers the differences of each item, gives each differing row its cause when the item ends
 // (statements on ctx's connection, which the item's comparison no longer uses by then), then
 // hands the records, cause attached, and the item's end to `next`, in the order they came.
-// Notices pass at once. When the lines of an item cannot be read, its rows are unexplained with
-// the database's message in their text, and every sink gets a notice saying so: the
-// differences themselves stand, and the run goes on.
+// Notices (and word of an item merged on the client) pass at once. When the lines of an item cannot
+// be read, its rows are unexplained with the database's message in their text, and every sink gets
+// a notice saying so: the differences themselves stand, and the run goes on.
 class ExplainingSink final : public DifferenceSink {
  public:
   ExplainingSink(HostContext& ctx, std::string startDate, std::string endDate,
@@ -106,6 +106,7 @@ class ExplainingSink final : public DifferenceSink {
   void RecordDifference(const DifferenceRecord& record, bool firstInRow) override;
   void EndItem(int item) override;
   void Notice(int item, const std::string& text) override;
+  void ClientMerge(int item, const std::string& reason) override;
 
   // Rows are read one a statement until one statement takes longer than `quick` (50 ms by
   // default: the database scanned), then up to 32 a statement. The causes are the same either

@@ -9,6 +9,7 @@
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/derivation.h"
 #include "ledger_engine/key_conditions.h"
+#include "ledger_engine/server_comparison.h"
 
 namespace tallyvet {
 
@@ -118,11 +119,23 @@ std::string RecomputeStatement(std::string_view selectSql, std::string_view posi
                         DateConditionBeforeGroupBy(item, startDate, endDate));
 }
 
+std::string RecomputeBody(std::string_view selectSql, int item, const std::string& startDate,
+                          const std::string& endDate) {
+  return db::ReplaceAll(db::UpperAscii(selectSql), "GROUP BY",
+                        DateConditionBeforeGroupBy(item, startDate, endDate));
+}
+
+std::string StoredBody(std::string_view insertColumns, std::string_view ledgerTable,
+                       const std::string& startDate, const std::string& endDate) {
+  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) + " WHERE " +
+         DateRangeCondition("strDate", startDate, endDate);
+}
+
 std::string StoredStatement(std::string_view insertColumns, std::string_view ledgerTable,
                             const std::string& startDate, const std::string& endDate,
                             std::string_view positions) {
-  return "SELECT " + std::string(insertColumns) + " FROM " + std::string(ledgerTable) + " WHERE " +
-         DateRangeCondition("strDate", startDate, endDate) + " ORDER BY " + std::string(positions);
+  return StoredBody(insertColumns, ledgerTable, startDate, endDate) + " ORDER BY " +
+         std::string(positions);
 }
 
 std::string CountStatement(std::string_view ledgerTable, const std::string& startDate,
@@ -237,7 +250,28 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
       const db::StatementScope scope(purpose);
       return open();
     };
-    if (storedSide == nullptr) {
+    // On a server the server merges first: only the rows the merge could count come back. An
+    // item it cannot take is merged here as everywhere, to the same result.
+    bool onServer = false;
+    std::size_t storedRows = 0;
+    if (ComparesOnServer(ctx)) {
+      ServerSides server = as(db::Purpose::kRecompute, [&] {
+        return ReadSidesOnServer(ctx, screen, stepper, item, keyCount, startDate, endDate);
+      });
+      onServer = server.recomputed != nullptr;
+      if (onServer) {
+        noticeColumnsLeftOut(*db::Recordset::FromRows(server.recomputedShape, {}));
+        recomputed = std::move(server.recomputed);
+        stored = std::move(server.stored);
+        storedRows = server.storedRows;
+      } else {
+        for (DifferenceSink* sink : sinks) {
+          if (sink != nullptr) sink->ClientMerge(item, server.reason);
+        }
+        screen.SetNotes("正在准备数据.....");
+      }
+    }
+    if (!onServer && storedSide == nullptr) {
       // Both sides from one committed state: read apart, a document posted and its ledger row
       // registered by the host between the two would show as a difference that is none, and a
       // registration would then "correct" a right row.
@@ -253,7 +287,7 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
             3, 3);
       });
       StepThrough(*stored, stepper);
-    } else {
+    } else if (!onServer) {
       // The stored statement's columns follow the recompute's, which are known once it is
       // prepared: both start before either gives a row.
       const auto signal = std::make_shared<db::PipeSignal>();
@@ -284,7 +318,9 @@ bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& r
     DifferenceRecord record;
     record.item = static_cast<std::int16_t>(item);
     record.spare = 0;
-    std::int32_t storedRowCount = CountLedgerRows(ctx, item, startDate, endDate);
+    // The progress figure's denominator: the stored rows the merge will walk.
+    std::int32_t storedRowCount = onServer ? static_cast<std::int32_t>(storedRows)
+                                           : CountLedgerRows(ctx, item, startDate, endDate);
     agreed = CompareRows(ctx, screen, *recomputed, *stored, keyCount, item, storedRowCount,
                          writeReport, correct, record, runSinks);
     recomputed->Close();

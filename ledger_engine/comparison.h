@@ -62,6 +62,14 @@ std::string DateConditionBeforeGroupBy(int item, const std::string& startDate,
 // upper-cased, with the date condition before every "GROUP BY".
 std::string RecomputeStatement(std::string_view selectSql, std::string_view positions, int item,
                                const std::string& startDate, const std::string& endDate);
+// The recompute statement without an ORDER BY of its own: selectSql upper-cased, with the date
+// condition before every "GROUP BY" (a subquery of the comparison on the server).
+std::string RecomputeBody(std::string_view selectSql, int item, const std::string& startDate,
+                          const std::string& endDate);
+// The stored statement without its ORDER BY: "SELECT " + insertColumns + " FROM " + ledgerTable
+// + " WHERE strDate>='" + startDate + "' AND strDate<='" + endDate + "'".
+std::string StoredBody(std::string_view insertColumns, std::string_view ledgerTable,
+                       const std::string& startDate, const std::string& endDate);
 // "SELECT " + insertColumns + " FROM " + ledgerTable + " WHERE strDate>='" + startDate +
 // "' AND strDate<='" + endDate + "' ORDER BY " + positions.
 std::string StoredStatement(std::string_view insertColumns, std::string_view ledgerTable,
@@ -108,6 +116,12 @@ std::int32_t CountLedgerRows(HostContext& ctx, int item, const std::string& star
 // `storedSide`, each on a thread of its own whose rows reach the item's two results in blocks
 // (db::RowPipe) as they come; the comparison then goes on as above. Nothing else changes: the
 // same statements, results, progress steps and outcome.
+//
+// When the comparisons of ctx run on the server (ComparesOnServer, server_comparison.h), the two
+// results are instead the rows of one statement on ctx's connection, only those that may differ,
+// read while the screen shows the server's time (ShowServerStatement); CompareRows merges them as
+// above, to the same outcome, its progress counted on the stored rows read. When the server
+// cannot compare the item, every sink is told why (ClientMerge) and the item runs as above.
 bool CompareLedger(HostContext& ctx, ProgressScreen& screen, const ReportFile& report, int item,
                    std::string startDate, const std::string& endDate, bool writeReport,
                    bool correct, const std::vector<DifferenceSink*>& sinks = {},

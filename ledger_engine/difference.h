@@ -79,6 +79,11 @@ class DifferenceSink {
   // A remark on the comparison of `item` that is no difference: a column of the recomputed
   // statement that the ledger lacks, left out of the comparison. The summary list has it too.
   virtual void Notice(int /*item*/, const std::string& /*text*/) {}
+  // The comparison of `item` was to run as one statement on the database server and merges its
+  // two sides in this process instead, for `reason`: a construct that statement cannot express,
+  // keys the server cannot pair as the merge pairs them, or the server's own refusal. The result
+  // is the same either way. Told before any difference of the item, at most once per item.
+  virtual void ClientMerge(int /*item*/, const std::string& /*reason*/) {}
 };
 
 }  // namespace tallyvet

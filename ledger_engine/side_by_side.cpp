@@ -24,8 +24,8 @@ struct Outcome {
   std::exception_ptr unexpected;
 };
 
-// What the threads and the calling thread share. Guarded by `mutex`, except `percent`, which the
-// item's thread writes after every row and the calling thread only reads.
+// What the threads and the calling thread share. Guarded by `mutex`, except `percent` and
+// `serverSeconds`, which the item's thread writes as it goes and the calling thread only reads.
 // The order the threads take the items in: the longest first, so that the last one to finish
 // is a short one. Items 1 to 3 recompute from every document line, item 6 from the document lines
 // of stock goods against the vouchers, items 4 and 5 from the vouchers and the receivable and
@@ -44,8 +44,10 @@ struct RunState {
       : order(LongestFirst(items)),
         outcomes(items.size()),
         running(items.size(), false),
-        percent(new std::atomic<double>[items.size()]) {
+        percent(new std::atomic<double>[items.size()]),
+        serverSeconds(new std::atomic<double>[items.size()]) {
     for (std::size_t i = 0; i < items.size(); ++i) percent[i] = 0;
+    for (std::size_t i = 0; i < items.size(); ++i) serverSeconds[i] = -1;
   }
   const std::vector<std::size_t> order;  // positions in `items`, in the order they are taken
   std::mutex mutex;
@@ -53,6 +55,7 @@ struct RunState {
   std::vector<std::optional<Outcome>> outcomes;
   std::vector<bool> running;
   std::unique_ptr<std::atomic<double>[]> percent;
+  std::unique_ptr<std::atomic<double>[]> serverSeconds;  // as RunningItem has it
   std::size_t next = 0;
   bool stopping = false;
 };
@@ -61,9 +64,16 @@ struct RunState {
 // list; the bar's value is published for the running-items display.
 class ItemScreen final : public ProgressScreen {
  public:
-  ItemScreen(const std::array<std::string, 6>& captions, std::atomic<double>& percent)
-      : captions_(captions), percent_(percent) {}
-  void SetNotes(const std::string& caption) override { display_.SetNotes(caption); }
+  ItemScreen(const std::array<std::string, 6>& captions, std::atomic<double>& percent,
+             std::atomic<double>& serverSeconds)
+      : captions_(captions), percent_(percent), serverSeconds_(serverSeconds) {}
+  void SetNotes(const std::string& caption) override {
+    display_.SetNotes(caption);
+    serverSeconds_.store(-1, std::memory_order_relaxed);
+  }
+  void ShowServerStatement(double seconds) override {
+    serverSeconds_.store(seconds, std::memory_order_relaxed);
+  }
   double ProgressValue() const override { return display_.Value(); }
   void ShowProgress(double percent) override {
     display_.ShowProgress(percent);
@@ -78,6 +88,7 @@ class ItemScreen final : public ProgressScreen {
  private:
   const std::array<std::string, 6>& captions_;
   std::atomic<double>& percent_;
+  std::atomic<double>& serverSeconds_;
   ProgressDisplay display_;
   std::vector<std::string> list_;
 };
@@ -89,6 +100,9 @@ class RecordingSink final : public DifferenceSink {
     result_.differences.emplace_back(record, firstInRow);
   }
   void Notice(int /*item*/, const std::string& text) override { result_.notices.push_back(text); }
+  void ClientMerge(int /*item*/, const std::string& reason) override {
+    result_.clientMerge = reason;
+  }
 
  private:
   ItemResult& result_;
@@ -96,12 +110,13 @@ class RecordingSink final : public DifferenceSink {
 
 Outcome RunOneItem(HostContext& ctx, db::Connection* storedSide,
                    const std::array<std::string, 6>& captions, std::atomic<double>& percent,
-                   int item, const std::string& startDate, const std::string& endDate) {
+                   std::atomic<double>& serverSeconds, int item, const std::string& startDate,
+                   const std::string& endDate) {
   Outcome outcome;
   ItemResult& r = outcome.result;
   r.item = item;
   try {
-    ItemScreen screen(captions, percent);
+    ItemScreen screen(captions, percent, serverSeconds);
     RecordingSink sink(r);
     const ReportFile report = ReportFile::InMemory(r.reportSection);
     r.agreed = CompareLedger(ctx, screen, report, item, startDate, endDate, true, false, {&sink},
@@ -174,8 +189,9 @@ void RunItemsSideBySide(const HostContext& ctx, ProgressScreen& screen,
                 position = state.order[state.next++];
                 state.running[position] = true;
               }
-              Outcome outcome = RunOneItem(threadCtx, storedSide, captions, state.percent[position],
-                                           items[position], startDate, endDate);
+              Outcome outcome =
+                  RunOneItem(threadCtx, storedSide, captions, state.percent[position],
+                             state.serverSeconds[position], items[position], startDate, endDate);
               {
                 const std::lock_guard lock(state.mutex);
                 state.outcomes[position] = std::move(outcome);
@@ -195,7 +211,10 @@ void RunItemsSideBySide(const HostContext& ctx, ProgressScreen& screen,
         }
         std::vector<RunningItem> running;
         for (std::size_t i = 0; i < items.size(); ++i) {
-          if (state.running[i]) running.push_back({items[i] - 1, state.percent[i].load()});
+          if (state.running[i]) {
+            running.push_back(
+                {items[i] - 1, state.percent[i].load(), state.serverSeconds[i].load()});
+          }
         }
         lock.unlock();
         screen.ShowRunningItems(running);

@@ -28,13 +28,15 @@ struct ItemResult {
   std::string error;          // empty unless the comparison stopped on an error
   std::string reportSection;  // the item's part of Compare.txt, UTF-8, banner and footer apart
   std::vector<std::string> notices;  // the sinks' notices (columns left out), before any difference
+  std::string clientMerge;  // why the item was merged here instead of on the server, or empty
   std::vector<std::pair<DifferenceRecord, bool>> differences;  // each with its firstInRow
   std::vector<std::string> listEntries;  // summary list entries the item added, in order
   std::string insertColumns;             // the item's InsertColumns as its run matched them
 };
 
 // The connections of one thread of a run: the recompute's (the thread's context has it) and,
-// when given, the stored ledger's, read at the same time (see CompareLedger).
+// when given, the stored ledger's, read at the same time (see CompareLedger). A run whose items
+// are compared on the server needs only the first: the server's statement is one.
 struct ItemConnections {
   std::shared_ptr<db::Connection> recompute;
   std::shared_ptr<db::Connection> stored;

@@ -10,6 +10,7 @@
 #include "ledger_engine/compare_rows.h"
 #include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
+#include "ledger_engine/server_comparison.h"
 #include "ledger_engine/side_by_side.h"
 
 namespace tallyvet {
@@ -45,6 +46,11 @@ bool DeliverItem(HostContext& ctx, ProgressScreen& screen, const ReportFile& rep
   ctx.CheckItems.InsertColumns[CheckItemTable::Index(r.item)] = r.insertColumns;
   bool agreed = r.agreed;
   try {
+    if (!r.clientMerge.empty()) {
+      for (DifferenceSink* sink : sinks) {
+        if (sink != nullptr) sink->ClientMerge(r.item, r.clientMerge);
+      }
+    }
     for (const std::string& notice : r.notices) {
       for (DifferenceSink* sink : sinks) {
         if (sink != nullptr) sink->Notice(r.item, notice);
@@ -83,14 +89,16 @@ std::string TryRunSideBySide(HostContext& ctx, ProgressScreen& screen, const Rep
                              std::vector<ItemRunError>* errors, const ItemJobs& jobs,
                              bool& differences) {
   const std::size_t count = std::min(static_cast<std::size_t>(jobs.jobs), items.size());
-  // Two connections a thread: an item's recompute and stored read run at once.
+  // Two connections a thread, an item's recompute and stored read running at once; compared on
+  // the server an item is one statement, and one connection does.
   std::vector<ItemConnections> connections;
   std::vector<db::Connection*> readers = {&ctx.conn()};
+  const bool onServer = ComparesOnServer(ctx);
   try {
     for (std::size_t i = 0; i < count; ++i) {
-      connections.push_back({jobs.source->Open(), jobs.source->Open()});
+      connections.push_back({jobs.source->Open(), onServer ? nullptr : jobs.source->Open()});
       readers.push_back(connections.back().recompute.get());
-      readers.push_back(connections.back().stored.get());
+      if (!onServer) readers.push_back(connections.back().stored.get());
     }
     if (!jobs.source->BeginCommonView(readers)) {
       return "the account set cannot give its connections one common view";

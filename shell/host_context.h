@@ -26,12 +26,17 @@ struct CheckItemTable {
   static std::size_t Index(int item);
 };
 
+// Where a reconciliation item's two sides are merged: by the host's kind (kHostDefault: on a
+// database server the server compares, on a SQLite file this process), or as asked.
+enum class ComparePlace { kHostDefault, kClient, kServer };
+
 struct HostContext {
   std::shared_ptr<db::Connection> connection;
   std::string user;              // the account-set owner, as passed by the host
   std::string AccountStartDate;  // Business.strStartDate, set by the launcher at load
   FieldDictionary dictionary;
   CheckItemTable CheckItems;
+  ComparePlace comparePlace = ComparePlace::kHostDefault;
 
   db::Connection& conn() const;  // throws std::logic_error when no connection is set
 };

@@ -21,6 +21,14 @@ std::string ProgressScreen::ItemCaption(int index) const {
   return ItemCheckBoxCaption(index);
 }
 
+std::string ServerComparisonNotes(double seconds) {
+  return "服务器正在比较数据.....已用 " + std::to_string(static_cast<long>(seconds)) + " 秒";
+}
+
+void ProgressScreen::ShowServerStatement(double seconds) {
+  SetNotes(ServerComparisonNotes(seconds));
+}
+
 bool ProgressDisplay::ShowProgress(double percent) {
   value_ = static_cast<float>(percent);
   if (!(100.0 <= value_)) return false;

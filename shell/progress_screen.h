@@ -17,7 +17,14 @@ class Recordset;
 struct RunningItem {
   int index = 0;       // 0 to 5: item 1 to 6
   double percent = 0;  // its own progress bar's value
+  // While its comparison runs as one statement on the database server: how long it has run so
+  // far, in seconds; negative otherwise.
+  double serverSeconds = -1;
 };
+
+// The notes while a comparison runs as one statement on the database server, which gives no row
+// until it is done: "服务器正在比较数据.....已用 12 秒".
+std::string ServerComparisonNotes(double seconds);
 
 class ProgressScreen {
  public:
@@ -31,6 +38,10 @@ class ProgressScreen {
   virtual void ShowProgress(double percent) = 0;
   // chkItem(index).Caption; index 0 to 5 is item 1 to 6.
   virtual std::string ItemCaption(int index) const;
+  // The work's statement runs on the database server and gives nothing until it is done; it has
+  // run `seconds` so far. Called repeatedly while it runs. The default shows it in the notes
+  // (SetNotes(ServerComparisonNotes(seconds))).
+  virtual void ShowServerStatement(double seconds);
   // List1, the summary list of a comparison, or null when the screen has none.
   virtual std::vector<std::string>* List1() { return nullptr; }
   // List1.Refresh.

@@ -29,14 +29,30 @@
 //
 //   reconcile_bench [--benchmark_filter=...]     (run from a Release build)
 //
+// Compared on the server: items 1 to 6 one after another on the PostgreSQL test server
+// (TALLYVET_BENCH_PG_ODBC), merged here (--compare-on client, every row of both sides sent) and
+// compared on the server (server, only the rows that may differ sent), back to back in pairs, on
+// samples with every kind of fault planted; first on loopback, then through a relay of our own
+// (bench/link) that limits each direction to 100 Mbit/s and delays it 0.5 ms, and that counts the
+// bytes the client received in each. Counters: the median of the pairs' server/client ratios on
+// each link (targets: at most 0.5 on loopback, at most 0.2 through the relay at 10^6 lines), both
+// runs' times, the bytes received, and where the server run's time goes: its statements on the
+// server against everything else; and the ratio with two items at once on loopback (--jobs 2, the
+// command line's default on two cores).
+//
 // TALLYVET_BENCH_SAMPLES=folder keeps the samples there and uses them again in later runs (a
-// sample of 10^6 lines takes minutes to build).
+// sample of 10^6 lines takes minutes to build); the server's copies of them are kept as well, in a
+// schema per sample, and copied again only when the file they came from has changed.
 #include <benchmark/benchmark.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +64,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -61,6 +78,7 @@
 #include "ledger_engine/check_items.h"
 #include "ledger_engine/comparison.h"
 #include "ledger_engine/derivation.h"
+#include "ledger_engine/difference.h"
 #include "reconcile_ui/launcher.h"
 #include "sample/copy.h"
 #include "sample/sample.h"
@@ -588,6 +606,242 @@ void BM_JobsPeakMemory(benchmark::State& state) {
   state.counters["extra_MiB_per_connection"] = (twoJobs - serial) / 4;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Compared on the server against merged here
+
+// The relay of bench/link between this process and the server: started on construction, stopped
+// (and its byte counts read) by Stop.
+class LinkRelay {
+ public:
+  explicit LinkRelay(const std::string& server) {
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("no pipe for the relay");
+    const std::string to =
+        ConnectionValue(server, "Servername") + ":" + ConnectionValue(server, "Port");
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      close(out[1]);
+      execl(TALLYVET_LINK_RELAY, TALLYVET_LINK_RELAY, "--to", to.c_str(), "--rate", "100000000",
+            "--delay-us", "500", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    output_ = fdopen(out[0], "r");
+    int port = 0;
+    if (pid_ < 0 || output_ == nullptr || std::fscanf(output_, "port %d", &port) != 1) {
+      throw std::runtime_error("the relay did not start: " TALLYVET_LINK_RELAY);
+    }
+    port_ = std::to_string(port);
+  }
+  ~LinkRelay() {
+    if (pid_ > 0) Stop();
+  }
+  LinkRelay(const LinkRelay&) = delete;
+  LinkRelay& operator=(const LinkRelay&) = delete;
+
+  // The server's connection string with the relay in the server's place.
+  std::string Through(const std::string& server) const {
+    const std::size_t at = server.find("Port=") + 5;
+    return server.substr(0, at) + port_ + server.substr(server.find(';', at));
+  }
+  // Stops the relay; returns the bytes it forwarded to the client.
+  long long Stop() {
+    kill(pid_, SIGTERM);
+    long long toServer = 0, toClient = -1;
+    if (std::fscanf(output_, " to_server %lld to_client %lld", &toServer, &toClient) != 2) {
+      toClient = -1;
+    }
+    std::fclose(output_);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    return toClient;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* output_ = nullptr;
+  std::string port_;
+};
+
+// The time the connection spends in the comparison's statements on the server (the one statement
+// per item when compared there; its two statements' execution when merged here).
+class StatementClock final : public db::Connection {
+ public:
+  explicit StatementClock(std::unique_ptr<db::OdbcConnection> inner) : inner_(std::move(inner)) {}
+  std::unique_ptr<db::Recordset> OpenResultset(const std::string& sql, int cursor,
+                                               int lock) override {
+    if (lock != 3) return inner_->OpenResultset(sql, cursor, lock);
+    const auto start = std::chrono::steady_clock::now();
+    auto rs = inner_->OpenResultset(sql, cursor, lock);
+    if (sql.rfind("WITH ", 0) == 0) {
+      seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    return rs;
+  }
+  void Execute(const std::string& sql) override { inner_->Execute(sql); }
+  std::int64_t RowsAffected() const override { return inner_->RowsAffected(); }
+  bool StillExecuting() const override { return false; }
+  bool ServerHost() const override { return inner_->ServerHost(); }
+  std::atomic<double> seconds = 0;
+
+ private:
+  std::unique_ptr<db::OdbcConnection> inner_;
+};
+
+// Every difference of a run, as text, to tell that both ways found the same. At the cent: the
+// server sums a column's doubles in parallel, in an order that changes from one statement to the
+// next, so that a recomputed sum may differ in its last binary digit between any two runs, merged
+// here or not.
+struct DifferenceText final : DifferenceSink {
+  void RecordDifference(const DifferenceRecord& r, bool) override {
+    text += std::to_string(r.item) + r.condition + r.columnName + db::RoundedText(r.storedValue) +
+            db::RoundedText(r.recomputedValue) + "\n";
+    ++count;
+  }
+  void ClientMerge(int item, const std::string& reason) override {
+    merged += std::to_string(item) + ": " + reason + "\n";
+  }
+  std::string text, merged;
+  long count = 0;
+};
+
+// The all-faults sample of `lines` in a schema of the server named after its owner; copied again
+// only when the file it came from changed since (a table of the schema records which file).
+std::string ServerSample(const std::string& server, std::int64_t lines) {
+  const fs::path& file = SampleFile(lines, true);
+  struct stat st {};
+  stat(file.c_str(), &st);
+  const std::string origin = file.string() + " " + std::to_string(st.st_size) + " " +
+                             std::to_string(static_cast<long long>(st.st_mtime));
+  const std::string owner = "tv_all_" + std::to_string(lines);
+  auto conn = db::OdbcConnection::Open(server, owner);
+  try {
+    auto rs = conn->OpenResultset("SELECT origin FROM TV_BENCH_ORIGIN");
+    if (!rs->Eof() && rs->Fields()[0].Value().AsText() == origin) return owner;
+  } catch (const db::Error&) {
+    // No copy yet, or one from before: copied below.
+  }
+  sample::CopyOptions copy;
+  copy.schema = owner;
+  copy.replace = true;
+  sample::CopyAccountSetToServer(file, *conn, copy);
+  // The stored source stays the sample owner's; the schema's owner reads it as its own.
+  conn->ExecuteNative("UPDATE " + owner + ".ALL_SOURCE SET OWNER='" + db::UpperAscii(owner) + "'");
+  conn->ExecuteNative("CREATE TABLE " + owner + ".TV_BENCH_ORIGIN (origin VARCHAR(4000))");
+  conn->ExecuteNative("INSERT INTO " + owner + ".TV_BENCH_ORIGIN VALUES (" +
+                      sample::SqlLiteral(db::Value(origin)) + ")");
+  conn->Commit();
+  return owner;
+}
+
+struct ServerRun {
+  double seconds = 0;
+  double statementSeconds = 0;
+  long long received = -1;  // bytes, through the relay
+};
+
+// Items 1 to 6 over every date, merged where `place` says, through `server`: one after another, or
+// `jobs` at once (each on connections of its own, as the command line runs them by default).
+ServerRun ReconcileOnServer(const std::string& server, const std::string& owner, ComparePlace place,
+                            DifferenceText& differences, int jobs = 1) {
+  // Serially every statement goes through the run's first connection, which times them; items at
+  // once take a connection of the driver's own (a common view needs one) and are not timed.
+  std::shared_ptr<StatementClock> clock;
+  HostContext ctx;
+  if (jobs == 1) {
+    clock = std::make_shared<StatementClock>(db::OdbcConnection::Open(server, owner));
+    ctx.connection = clock;
+  } else {
+    ctx.connection = db::OdbcConnection::Open(server, owner);
+  }
+  ctx.user = owner;
+  ctx.comparePlace = place;
+  LoadAccountAndPeriods(ctx, LocalToday());
+  QuietScreen screen;
+  const fs::path folder = WorkFolder() / "server";
+  fs::create_directories(folder);
+  std::vector<ItemRunError> errors;
+  db::OdbcConnectionSource source(server, owner);
+  const auto start = std::chrono::steady_clock::now();
+  RunItems(ctx, screen, ReportFile(folder), {true, true, true, true, true, true},
+           {" ", "9999-12-31"}, {&differences}, {}, &errors,
+           {jobs, &source, [](const std::string& why) { throw std::runtime_error(why); }});
+  ServerRun run;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.statementSeconds = clock ? clock->seconds.load() : 0;
+  if (!errors.empty()) throw std::runtime_error(errors.front().message);
+  return run;
+}
+
+void BM_ServerAgainstClientCompare(benchmark::State& state) {
+  const char* server = std::getenv("TALLYVET_BENCH_PG_ODBC");
+  if (server == nullptr) {
+    state.SkipWithError("TALLYVET_BENCH_PG_ODBC is not set (start scripts/pg-server.sh)");
+    for (auto _ : state) {
+    }
+    return;
+  }
+  const std::int64_t lines = state.range(0);
+  const std::string owner = ServerSample(server, lines);
+  const int loopbackPairs = 3;
+  const int relayPairs = lines >= 1'000'000 ? 1 : 2;
+  const int twoJobPairs = lines >= 1'000'000 ? 1 : 3;
+  std::vector<double> loopbackRatio, relayRatio, client, onServer, clientRelay, serverRelay,
+      statement, twoJobsRatio;
+  long long clientBytes = 0, serverBytes = 0;
+  long rows = 0;
+  for (auto _ : state) {
+    for (int pair = 0; pair < loopbackPairs + relayPairs + twoJobPairs; ++pair) {
+      const bool relayed = pair >= loopbackPairs && pair < loopbackPairs + relayPairs;
+      const int jobs = pair >= loopbackPairs + relayPairs ? 2 : 1;
+      ServerRun runs[2];
+      DifferenceText found[2];
+      for (int side = 0; side < 2; ++side) {
+        std::optional<LinkRelay> relay;
+        if (relayed) relay.emplace(server);
+        runs[side] = ReconcileOnServer(relayed ? relay->Through(server) : server, owner,
+                                       side == 0 ? ComparePlace::kClient : ComparePlace::kServer,
+                                       found[side], jobs);
+        if (relay) runs[side].received = relay->Stop();
+      }
+      if (found[0].text != found[1].text || !found[1].merged.empty()) {
+        state.SkipWithError(
+            ("the server's comparison differs or fell back: " + found[1].merged).c_str());
+        break;
+      }
+      rows = found[0].count;
+      const double ratio = runs[1].seconds / runs[0].seconds;
+      if (jobs == 2) {
+        twoJobsRatio.push_back(ratio);
+      } else if (relayed) {
+        relayRatio.push_back(ratio);
+        clientRelay.push_back(runs[0].seconds);
+        serverRelay.push_back(runs[1].seconds);
+        clientBytes = runs[0].received;
+        serverBytes = runs[1].received;
+      } else {
+        loopbackRatio.push_back(ratio);
+        client.push_back(runs[0].seconds);
+        onServer.push_back(runs[1].seconds);
+        statement.push_back(runs[1].statementSeconds);
+      }
+    }
+  }
+  state.counters["differences"] = static_cast<double>(rows);
+  state.counters["loopback_ratio"] = Median(loopbackRatio);
+  state.counters["loopback_client_s"] = Median(client);
+  state.counters["loopback_server_s"] = Median(onServer);
+  state.counters["server_statements_s"] = Median(statement);
+  state.counters["loopback_jobs2_ratio"] = Median(twoJobsRatio);
+  state.counters["relay_ratio"] = Median(relayRatio);
+  state.counters["relay_client_s"] = Median(clientRelay);
+  state.counters["relay_server_s"] = Median(serverRelay);
+  state.counters["client_received_MB"] = static_cast<double>(clientBytes) / 1e6;
+  state.counters["server_received_MB"] = static_cast<double>(serverBytes) / 1e6;
+}
+
 BENCHMARK(BM_JobsTwoAgainstOne)
     ->Arg(100'000)
     ->Arg(1'000'000)
@@ -631,6 +885,11 @@ BENCHMARK(BM_EnginePeakMemory)
     ->Iterations(1);
 BENCHMARK(BM_OdbcReconcile)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_PostgresReconcile)->Arg(100'000)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ServerAgainstClientCompare)
+    ->Arg(100'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK(BM_BarePeakMemory)
     ->Arg(100'000)
     ->Arg(1'000'000)

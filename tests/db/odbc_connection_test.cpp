@@ -112,8 +112,10 @@ TEST_F(OdbcConnectionTest, RecordsetsMatchTheEmbeddedDatabaseOnTheSameQueries) {
            "ORDER BY lngClassID",
            // a column whose first value is a whole number and whose later values are not
            "SELECT DECODE(lngItemID,1,0,dblAmount) AS amount FROM Item ORDER BY lngItemID",
-           // no row at all
+           // no row at all; then an expression has no type to give either
            "SELECT lngItemID, strName FROM Item WHERE 1=0",
+           "SELECT SUM(dblAmount), NVL(lngItemID,0), lngItemID FROM Item WHERE 1=0 "
+           "GROUP BY lngItemID",
            // several blocks of rows, nulls among them
            "SELECT lngItemID, strDate, dblAmount FROM Ledger ORDER BY strDate, lngItemID",
        }) {

@@ -99,6 +99,30 @@ TEST(Recordset, RewindWhileSpillingBeforeTheEndKeepsEveryRow) {
   EXPECT_EQ(fetches, 5001);
 }
 
+// Storage a finished recordset leaves behind serves the next ones: none of them may see rows or
+// room of another, whether the earlier one was closed, dropped or is still open beside them.
+TEST(Recordset, StorageLeftByOtherRecordsetsCarriesNoneOfTheirRows) {
+  constexpr int kRows = 40000;  // a few storage blocks each, and a spill for the small threshold
+  int fetches = 0;
+  {
+    Recordset first(std::make_unique<CountingSource>(kRows, &fetches));
+    EXPECT_EQ(WalkAndCheck(first), kRows);
+    first.Close();
+  }
+  auto open = Recordset::FromRows(FourColumns(), NumberedRows(300));
+  {
+    Recordset dropped(std::make_unique<CountingSource>(kRows, &fetches), 256 * 1024);
+    for (int i = 0; i < kRows / 2; ++i) dropped.MoveNext();
+  }
+  Recordset second(std::make_unique<CountingSource>(kRows / 4, &fetches), 64 * 1024);
+  EXPECT_EQ(WalkAndCheck(second), kRows / 4);
+  EXPECT_EQ(WalkAndCheck(*open), 300);
+  second.MoveFirst();
+  open->MoveFirst();
+  EXPECT_EQ(WalkAndCheck(second), kRows / 4);
+  EXPECT_EQ(WalkAndCheck(*open), 300);
+}
+
 // Rows written by a function: row number and writer, false at the end.
 class LambdaSource final : public RowSource {
  public:
@@ -184,6 +208,8 @@ TEST(Recordset, UntypedColumnsTakeTheirTypeFromTheFirstRow) {
   EXPECT_EQ(rs->Fields()[1].Type(), adDouble);
   EXPECT_EQ(rs->Fields()[2].Type(), adVarChar);
   EXPECT_EQ(rs->Fields()[3].Type(), adVarChar);  // nothing to go by: text
+  // Without a row the type stays undeclared, for whoever reads the result's shape to know.
+  EXPECT_EQ(Recordset::FromRows({{"A", 0}, {"B", adDouble}}, {})->Fields()[0].Type(), 0);
 }
 
 TEST(Recordset, ClosedRecordsetRefusesFurtherUse) {

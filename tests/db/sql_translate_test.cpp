@@ -653,6 +653,32 @@ TEST(PostgresDialect, HostStatementsTranslateWholeAndStably) {
             "SELECT * FROM ZT001.Business");
 }
 
+// Texts ordered by their bytes, whatever the database's own collation: the way rows are merged.
+TEST(BinaryTextOrder, SaysByteOrderInEachDialectAndLeavesLinguisticSortsAlone) {
+  const std::string sql =
+      "SELECT k FROM T ORDER BY NLSSORT(NVL(a.k,b.k), 'NLS_SORT=BINARY'), n, "
+      "nlssort(c || d,'nls_sort = binary') DESC";
+  EXPECT_EQ(
+      BinaryTextOrder(sql, Dialect::kPostgres),
+      "SELECT k FROM T ORDER BY (NVL(a.k,b.k)) COLLATE \"C\", n, (c || d) COLLATE \"C\" DESC");
+  EXPECT_EQ(BinaryTextOrder(sql, Dialect::kSqlite),
+            "SELECT k FROM T ORDER BY (NVL(a.k,b.k)), n, (c || d) DESC");
+  EXPECT_EQ(TranslateForPostgres(sql),
+            "SELECT k FROM T ORDER BY (COALESCE(a.k,b.k)) COLLATE \"C\", n, (NULLIF(CONCAT(c , "
+            "d),'')) COLLATE \"C\" DESC");
+  EXPECT_EQ(TranslateOracle("SELECT k FROM T ORDER BY NLSSORT(k,'NLS_SORT=BINARY')", "acme"),
+            "SELECT k FROM T ORDER BY (k) NULLS LAST");
+  for (const std::string kept : {
+           "SELECT k FROM T ORDER BY NLSSORT(k, 'NLS_SORT=SCHINESE_PINYIN_M')",
+           "SELECT 'NLSSORT(k,''NLS_SORT=BINARY'')' FROM T /* NLSSORT(k,'NLS_SORT=BINARY') */",
+           "SELECT x.NLSSORT(k,'NLS_SORT=BINARY'), NLSSORT(k) FROM T",
+           "SELECT k FROM T ORDER BY NLSSORT(k,'NLS_SORT=BINARY'",
+       }) {
+    EXPECT_EQ(BinaryTextOrder(kept, Dialect::kPostgres), kept);
+    EXPECT_EQ(BinaryTextOrder(kept, Dialect::kSqlite), kept);
+  }
+}
+
 // Found by fuzzing: a word written right after a keyword merged with it (WHERE(a)||b became
 // WHEREIFNULL(...)), an alias added behind the last column landed inside a string left open, and
 // OWNER.OWNER.x lost one qualifier per pass.

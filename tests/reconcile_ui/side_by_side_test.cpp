@@ -105,12 +105,15 @@ struct Outcome {
   bool operator==(const Outcome&) const = default;
 };
 
-// All six items of the account set `first` reads, with further connections from `source`.
+// All six items of the account set `first` reads, with further connections from `source`, merged
+// where `place` says.
 Outcome RunAllOn(std::shared_ptr<db::Connection> first, const std::string& owner,
-                 const fs::path& reports, int jobs, db::ConnectionSource& source) {
+                 const fs::path& reports, int jobs, db::ConnectionSource& source,
+                 ComparePlace place = ComparePlace::kHostDefault) {
   HostContext ctx;
   ctx.connection = std::move(first);
   ctx.user = owner;
+  ctx.comparePlace = place;
   const CivilDate today{std::chrono::year{2025}, std::chrono::month{12}, std::chrono::day{31}};
   LoadAccountAndPeriods(ctx, today);
   const DateRange range = PeriodRangeToDates(ctx, "期间", "期初", "2025.12", today);
@@ -128,10 +131,11 @@ Outcome RunAllOn(std::shared_ptr<db::Connection> first, const std::string& owner
 }
 
 Outcome RunAll(const fs::path& db, const fs::path& reports, int jobs,
-               db::ConnectionSource* source = nullptr) {
+               db::ConnectionSource* source = nullptr,
+               ComparePlace place = ComparePlace::kHostDefault) {
   db::SqliteConnectionSource own(db, kOwner);
   return RunAllOn(db::SqliteConnection::Open(db, kOwner), kOwner, reports, jobs,
-                  source ? *source : own);
+                  source ? *source : own, place);
 }
 
 class SideBySide : public ::testing::Test {
@@ -236,6 +240,20 @@ TEST_F(SideBySide, ErrorsAndFailuresStayInTheirItemAndNoThreadOutlivesTheRun) {
   // A report that cannot be written stops the run while items are running: still all joined.
   EXPECT_ANY_THROW(RunAll(Faulted(), reports / "missing" / "folder", 2));
   EXPECT_EQ(ThreadCount(), threads);
+}
+
+// Items compared on the server, one statement each on a connection of its own (its thread waiting
+// on another), give what the serial merge here gives; so does an item whose statements fail.
+TEST_F(SideBySide, ItemsComparedOnTheServerSideBySideGiveTheSerialMergesResult) {
+  const fs::path reports = dir_.path() / "on-server";
+  fs::create_directories(reports);
+  for (const fs::path& db : {Faulted(), Erring()}) {
+    SCOPED_TRACE(db.filename().string());
+    const Outcome merged = RunAll(db, reports, 1, nullptr, ComparePlace::kClient);
+    for (const int jobs : {1, 2, 3}) {
+      EXPECT_EQ(RunAll(db, reports, jobs, nullptr, ComparePlace::kServer), merged) << jobs;
+    }
+  }
 }
 
 TEST_F(SideBySide, WithoutConnectionsOrACommonViewTheItemsRunSeriallyAndSaySoOnce) {
