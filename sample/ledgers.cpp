@@ -25,17 +25,6 @@ void StoreObject(Statement& insert, const std::string& owner, const char* name, 
   }
 }
 
-// The builder shows no progress: the command line prints its own summary at the end.
-class SilentScreen final : public ProgressScreen {
- public:
-  void SetNotes(const std::string&) override {}
-  double ProgressValue() const override { return value_; }
-  void ShowProgress(double percent) override { value_ = percent; }
-
- private:
-  double value_ = 0;
-};
-
 }  // namespace
 
 void StoreSource(BuildState& s) {

@@ -52,6 +52,18 @@ class ProgressScreen {
   virtual void ShowRunningItems(const std::vector<RunningItem>& /*items*/) {}
 };
 
+// A screen that shows nothing: for work whose caller reports on its own (the sample builder's
+// summary, a stand-in for the host, a test).
+class SilentScreen final : public ProgressScreen {
+ public:
+  void SetNotes(const std::string&) override {}
+  double ProgressValue() const override { return value_; }
+  void ShowProgress(double percent) override { value_ = percent; }
+
+ private:
+  double value_ = 0;
+};
+
 // The captions of the launcher's item check boxes, index 0 to 5 (item 1 to 6).
 const std::string& ItemCheckBoxCaption(int index);
 

@@ -31,7 +31,6 @@
 #include "support/json_lines.h"
 #include "support/postgres_source.h"
 #include "support/program.h"
-#include "support/silent_screen.h"
 #include "support/small_disk.h"
 #include "support/temp_dir.h"
 
@@ -185,7 +184,7 @@ TEST_P(LiveAccountSet, TheReportScreenMarksRowsTheHostReRegisteredWhileItWasOpen
   HostContext ctx;
   ctx.connection = Connect();
   ctx.user = kOwner;
-  testing::SilentScreen progress;
+  SilentScreen progress;
   testing::ScriptedMessageBox messages;
   InitCheckItems(ctx);
   DeriveGoodsLedgerSql(ctx, progress);

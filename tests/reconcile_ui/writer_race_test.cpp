@@ -28,7 +28,6 @@
 #include "support/json_lines.h"
 #include "support/postgres_source.h"
 #include "support/program.h"
-#include "support/silent_screen.h"
 #include "support/temp_dir.h"
 
 namespace tallyvet {
@@ -133,7 +132,7 @@ TEST_P(WriterRace, RepairsWhileTheHostWritesLeaveNothingWrongThatItLeftRight) {
     HostContext ctx;
     ctx.connection = Connect();
     ctx.user = kOwner;
-    testing::SilentScreen progress;
+    SilentScreen progress;
     testing::ScriptedMessageBox messages;
     messages.answers = {true};
     InitCheckItems(ctx);

@@ -44,7 +44,6 @@
 #include "ledger_engine/reregistration.h"
 #include "shell/host_context.h"
 #include "shell/progress_screen.h"
-#include "support/silent_screen.h"
 
 namespace tallyvet::host_writer {
 namespace {
@@ -369,7 +368,7 @@ class HostOperations {
 
   // The host's stored functions, one date at a time: ItemDaily2, PositionDaily, ItemDaily1.
   void ReRegister(const std::set<std::string>& dates) {
-    tallyvet::testing::SilentScreen screen;
+    tallyvet::SilentScreen screen;
     for (const std::string& date : dates) {
       for (int item = 1; item <= 3; ++item) {
         std::string error;
@@ -447,7 +446,7 @@ class Run {
   void Start() {
     ctx_.connection = Connect(o_);
     ctx_.user = o_.user;
-    tallyvet::testing::SilentScreen screen;
+    tallyvet::SilentScreen screen;
     InitCheckItems(ctx_);
     if (!DeriveGoodsLedgerSql(ctx_, screen)) {
       throw std::runtime_error(NoStoredSourceMessage(ctx_, {kGoodsUnit}));
