@@ -115,8 +115,7 @@ std::string RecomputeStatement(std::string_view selectSql, std::string_view posi
     sql += " ORDER BY ";
     sql += positions;
   }
-  return db::ReplaceAll(db::UpperAscii(sql), "GROUP BY",
-                        DateConditionBeforeGroupBy(item, startDate, endDate));
+  return RecomputeBody(sql, item, startDate, endDate);
 }
 
 std::string RecomputeBody(std::string_view selectSql, int item, const std::string& startDate,

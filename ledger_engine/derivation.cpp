@@ -495,6 +495,13 @@ void GetKeyColumns(const CheckItemTable& items, int item, std::string& columns,
   }
 }
 
+std::string LedgerColumnOf(const std::string& field) {
+  if (field == "NVL(POSITION.LNGPOSITIONGROUPID,0)") return "LNGPOSITIONGROUPID";
+  // The host's function selects this column under a misspelt alias.
+  if (field == "DBLBORROWPURCHASEDAMOUNT") return "DBLBORROWPURCHASEAMOUNT";
+  return field;
+}
+
 std::string MatchInsertColumns(const db::Recordset& rs, const CheckItemTable& items, int item,
                                std::string& sql) {
   const std::size_t i = CheckItemTable::Index(item);
@@ -510,11 +517,8 @@ std::string MatchInsertColumns(const db::Recordset& rs, const CheckItemTable& it
     std::string column;
     if (insertColumns.find(name) != std::string::npos) {
       column = name;
-    } else if (name == "NVL(POSITION.LNGPOSITIONGROUPID,0)") {
-      column = "LNGPOSITIONGROUPID";
-    } else if (name == "DBLBORROWPURCHASEDAMOUNT") {
-      // The host's function selects this column under a misspelt alias.
-      column = "DBLBORROWPURCHASEAMOUNT";
+    } else if (const std::string renamed = LedgerColumnOf(name); renamed != name) {
+      column = renamed;
     } else {
       // The ledger has no column for this field or any after it: the SELECT loses as many
       // trailing summed columns, so that the INSERT's columns and values still line up.
@@ -611,6 +615,14 @@ std::string ColumnsLeftOutNotice(int item, const std::vector<std::string>& colum
                                  std::string_view what) {
   return StatementOrigin(item) + ": the ledger has no column for " + JoinNames(columns) +
          "; left out of the " + std::string(what);
+}
+
+std::string ColumnsBlankedMessage(int item, const std::vector<std::string>& columns,
+                                  std::string_view where) {
+  return StatementOrigin(item) + ": the rebuild would empty the ledger's column(s) " +
+         JoinNames(columns) +
+         ": the stored function's SELECT and its INSERT column list are out of step" +
+         (where.empty() ? std::string() : " from " + std::string(where));
 }
 
 }  // namespace tallyvet

@@ -82,6 +82,10 @@ std::vector<std::string> ColumnsLeftOut(const db::Recordset& rs, std::string_vie
 // "<origin>: the ledger has no column for A, B; left out of the <what>".
 std::string ColumnsLeftOutNotice(int item, const std::vector<std::string>& columns,
                                  std::string_view what);
+// "<origin>: the rebuild would empty the ledger's column(s) A, B: the stored function's SELECT
+// and its INSERT column list are out of step from <where>" (no " from" part when `where` is empty).
+std::string ColumnsBlankedMessage(int item, const std::vector<std::string>& columns,
+                                  std::string_view where);
 
 // Where the owner's stored source of item 1 to 4 first names `name` (upper-cased, as a word of
 // its own) after the item's function header: "MDLITEM line 127: SUM(...) DBLSALECOST", the line
@@ -93,6 +97,11 @@ std::string SourceLineNaming(HostContext& ctx, int item, std::string_view name);
 // when the SELECT has no GROUP BY). Throws std::out_of_range for an item outside 1 to 6.
 void GetKeyColumns(const CheckItemTable& items, int item, std::string& columns,
                    std::string& positions);
+
+// The ledger's column for a field of the derived SELECT: the field's own name, except for the two
+// the host's functions select under another (NVL(POSITION.LNGPOSITIONGROUPID,0), a misspelt
+// DBLBORROWPURCHASEDAMOUNT).
+std::string LedgerColumnOf(const std::string& field);
 
 // The ledger's column list in the order of the result's fields; may shorten `sql` by its last
 // summed columns when the result has fields the ledger lacks (one per field from the first

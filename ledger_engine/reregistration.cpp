@@ -22,12 +22,6 @@ void WaitForStatement(db::Connection& conn, ProgressStepper& stepper) {
   while (conn.StillExecuting()) stepper.Step();
 }
 
-std::string JoinList(const std::vector<std::string>& names, const char* separator = ", ") {
-  std::string out;
-  for (const std::string& name : names) out += (out.empty() ? "" : separator) + name;
-  return out;
-}
-
 // The ledger table's own columns, upper-cased, from a query that returns no row.
 std::set<std::string> LedgerColumns(db::Connection& conn, const std::string& table) {
   std::set<std::string> columns;
@@ -37,13 +31,6 @@ std::set<std::string> LedgerColumns(db::Connection& conn, const std::string& tab
   }
   rs->Close();
   return columns;
-}
-
-// The ledger's name for a field of the derived SELECT, as MatchInsertColumns pairs them.
-std::string LedgerNameOf(const std::string& field) {
-  if (field == "NVL(POSITION.LNGPOSITIONGROUPID,0)") return "LNGPOSITIONGROUPID";
-  if (field == "DBLBORROWPURCHASEDAMOUNT") return "DBLBORROWPURCHASEAMOUNT";
-  return field;
 }
 
 // The row count and the totals of `sums` (column expressions) of a query's rows.
@@ -220,6 +207,7 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     const std::set<std::string> ledger = LedgerColumns(*conn, table);
     std::vector<std::string> selectFields;  // the fields the rebuild's SELECT gives, in order
     std::vector<std::string> insertNames;   // the INSERT's columns, as matched to those fields
+    std::vector<std::string> leftOut;       // the fields the INSERT has no column for
     {
       const db::StatementScope probing(db::Purpose::kProbe);
       auto rs = conn->OpenResultset(probe, 3, 3);
@@ -229,26 +217,24 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
         selectFields.push_back(rs->Fields()[f].Name());
       }
       insertNames = SplitSqlList(items.InsertColumns[i]);
+      leftOut = ColumnsLeftOut(*rs, items.InsertColumns[i]);
       // A field or an INSERT column left out that the ledger has would be emptied in every row of
-      // the range; only columns the ledger lacks (an older ledger) may be left out.
-      std::vector<std::string> leftOut, lacking;
-      std::vector<std::string> candidates;  // in the statement's order, then the INSERT list's
+      // the range; only columns the ledger lacks (an older ledger) may be left out. Named in the
+      // statement's order, then the INSERT list's.
+      std::vector<std::string>& blank = outcome.blankColumns;
       const auto candidate = [&](const std::string& column) {
         const bool matched =
             std::find(insertNames.begin(), insertNames.end(), column) != insertNames.end();
         if (!matched && ledger.count(column) != 0 &&
-            std::find(candidates.begin(), candidates.end(), column) == candidates.end()) {
-          candidates.push_back(column);
+            std::find(blank.begin(), blank.end(), column) == blank.end()) {
+          blank.push_back(column);
         }
       };
-      for (std::size_t f = insertNames.size(); f < selectFields.size(); ++f) {
-        leftOut.push_back(selectFields[f]);
-        candidate(LedgerNameOf(UpperAscii(selectFields[f])));
-      }
+      for (const std::string& field : leftOut) candidate(LedgerColumnOf(UpperAscii(field)));
       for (const std::string& name : SplitSqlList(hostList)) candidate(UpperAscii(name));
-      outcome.blankColumns = candidates;
+      std::vector<std::string> lacking;
       for (const std::string& field : leftOut) {
-        if (ledger.count(LedgerNameOf(UpperAscii(field))) == 0) lacking.push_back(field);
+        if (ledger.count(LedgerColumnOf(UpperAscii(field))) == 0) lacking.push_back(field);
       }
       if (!lacking.empty())
         outcome.notices.push_back(ColumnsLeftOutNotice(item, lacking, "rebuild"));
@@ -268,13 +254,10 @@ RebuildOutcome RebuildLedger(HostContext& ctx, ProgressScreen& screen, int item,
     std::string blankStop;
     if (!outcome.blankColumns.empty()) {
       std::string where;
-      for (std::size_t f = insertNames.size(); f < selectFields.size() && where.empty(); ++f) {
-        where = SourceLineNaming(ctx, item, UpperAscii(selectFields[f]));
+      for (std::size_t f = 0; f < leftOut.size() && where.empty(); ++f) {
+        where = SourceLineNaming(ctx, item, UpperAscii(leftOut[f]));
       }
-      blankStop = StatementOrigin(item) + ": the rebuild would empty the ledger's column(s) " +
-                  JoinList(outcome.blankColumns) +
-                  ": the stored function's SELECT and its INSERT column list are out of step" +
-                  (where.empty() ? std::string() : " from " + where);
+      blankStop = ColumnsBlankedMessage(item, outcome.blankColumns, where);
     }
     if (options.dryRun) {
       const Figures rebuilt = ReadFigures(*conn, "(" + sql + ") Q", rebuiltSums);
