@@ -148,4 +148,18 @@ void ChangeJournal::Finish() {
   Write("-- finished: " + CurrentDateTimeText() + "\n");
 }
 
+std::int64_t ExecuteJournalled(db::Connection& conn, ChangeJournal* journal,
+                               const std::string& statement) {
+  if (journal != nullptr) journal->Write(statement + ";\n");
+  try {
+    conn.Execute(statement);
+  } catch (const db::Error& e) {
+    if (journal != nullptr) journal->Write("-- failed: " + e.message() + "\n");
+    throw;
+  }
+  const std::int64_t touched = conn.RowsAffected();
+  if (journal != nullptr) journal->Write("-- rows affected: " + std::to_string(touched) + "\n");
+  return touched;
+}
+
 }  // namespace tallyvet

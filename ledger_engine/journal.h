@@ -81,4 +81,10 @@ class ChangeJournal {
   bool finished_ = false;
 };
 
+// Runs `statement` on `conn` with its record in `journal` (none when null): the statement, then
+// the rows it touched, or the database's message when it failed. Returns the rows touched.
+// Throws db::Error (journalled first) and std::system_error from the journal.
+std::int64_t ExecuteJournalled(db::Connection& conn, ChangeJournal* journal,
+                               const std::string& statement);
+
 }  // namespace tallyvet

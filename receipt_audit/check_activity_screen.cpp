@@ -481,10 +481,7 @@ bool CheckActivityScreen::WriteBackMarkedRows(AdjustmentOutcome& outcome, Change
     try {
       const std::string lineId = row[0].substr(row[0].find('=') + 1);
       JournalLine(journal, lineId, "write-back of row " + std::to_string(r));
-      if (journal != nullptr) journal->Write(written.statement + ";\n");
-      conn.Execute(written.statement);
-      const std::int64_t touched = conn.RowsAffected();
-      if (journal != nullptr) journal->Write("-- rows affected: " + std::to_string(touched) + "\n");
+      const std::int64_t touched = ExecuteJournalled(conn, journal, written.statement);
       written.ok = touched != 0;
       written.changed = touched == 0;
     } catch (const std::exception& e) {
@@ -555,12 +552,7 @@ bool CheckActivityScreen::UpdateAverageCosts(AdjustmentOutcome& outcome, ChangeJ
             update.statement += " AND " + StillHoldsCondition("dblAvgCostAmount",
                                                               seen[2].AsDouble(), kLineTolerance);
           }
-          if (journal != nullptr) journal->Write(update.statement + ";\n");
-          conn.Execute(update.statement);
-          const std::int64_t touched = conn.RowsAffected();
-          if (journal != nullptr) {
-            journal->Write("-- rows affected: " + std::to_string(touched) + "\n");
-          }
+          const std::int64_t touched = ExecuteJournalled(conn, journal, update.statement);
           update.ok = touched != 0;
           update.changed = touched == 0;
         }

@@ -149,18 +149,7 @@ RegistrationStatus CorrectionJournal::Register(db::Connection& conn, int row,
   if (old.empty()) Write("--   (no row)\n");
   for (const db::Value& v : old) Write("--   " + SqlLiteral(v) + "\n");
 
-  auto run = [&](const std::string& sql) {
-    Write(sql + ";\n");
-    try {
-      conn.Execute(sql);
-    } catch (const db::Error& e) {
-      Write("-- failed: " + e.message() + "\n");
-      throw;
-    }
-    const std::int64_t n = conn.RowsAffected();
-    Write("-- rows affected: " + std::to_string(n) + "\n");
-    return n;
-  };
+  const auto run = [&](const std::string& sql) { return ExecuteJournalled(conn, &journal_, sql); };
   if (run(c.update) != 0) {
     if (restore.empty()) {
       // Rows appeared between the look and the UPDATE: take the amount back off instead.
