@@ -268,15 +268,14 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
     if (const auto refused = lockRefused.find(table); refused != lockRefused.end()) {
       return refused->second;
     }
-    conn.Execute(std::string("SAVEPOINT ") + kLockSavepoint);
+    db::WriteUnit attempt(conn, kLockSavepoint);
     try {
       conn.Execute(LockTableSql(table));
-      conn.Execute(std::string("RELEASE ") + kLockSavepoint);
+      attempt.Commit();
       locked.insert(table);
       return {};
     } catch (const db::Error& e) {
-      conn.Execute(std::string("ROLLBACK TO ") + kLockSavepoint);
-      conn.Execute(std::string("RELEASE ") + kLockSavepoint);
+      attempt.Rollback();
       return lockRefused[table] = e.message();
     }
   };
@@ -288,22 +287,20 @@ RegistrationSummary ReportScreen::RegisterCorrections() {
       ++summary.statements;
       RegistrationSummary::Row outcome{row, RegistrationStatus::kFailed, {}};
       // Each row stands alone: a statement the database refuses takes back only its own row.
-      bool savepoint = false;
+      std::optional<db::WriteUnit> rowUnit;
       try {
         const CorrectionStatements c = CorrectionOfRow(row, item);
         if (const std::string refused = lock(c.table); !refused.empty()) throw db::Error(refused);
-        conn.Execute(std::string("SAVEPOINT ") + kRowSavepoint);
-        savepoint = true;
+        rowUnit.emplace(conn, kRowSavepoint);
         outcome.status = journal.Register(conn, row, c);
-        conn.Execute(std::string("RELEASE ") + kRowSavepoint);
+        rowUnit->Commit();
       } catch (const db::Error& e) {
         // One refused statement must not hide the rest: the row keeps "错误", the message is
         // kept for the closing message, and the loop goes on.
         outcome.error = e.message();
-        if (savepoint && transaction->Open()) {
+        if (rowUnit && transaction->Open()) {
           try {
-            conn.Execute(std::string("ROLLBACK TO ") + kRowSavepoint);
-            conn.Execute(std::string("RELEASE ") + kRowSavepoint);
+            rowUnit->Rollback();
           } catch (const db::Error& undo) {
             rollBack(e.message() + "; " + undo.message());
           }
