@@ -162,6 +162,32 @@ bool InWalMode(sqlite3* db) {
   return mode != nullptr && UpperAscii(mode) == "WAL";
 }
 
+// Binds a shape's literals to its parameters, in order: text as text, numbers as SQLite would
+// read them written out.
+void BindLiterals(sqlite3_stmt* stmt, const std::vector<sql::StatementShape::Literal>& literals) {
+  int index = 0;
+  for (const sql::StatementShape::Literal& literal : literals) {
+    ++index;
+    if (literal.text) {
+      sqlite3_bind_text(stmt, index, literal.value.data(), static_cast<int>(literal.value.size()),
+                        SQLITE_TRANSIENT);
+      continue;
+    }
+    const char* first = literal.value.data();
+    const char* last = first + literal.value.size();
+    std::int64_t integer = 0;
+    if (literal.value.find_first_of(".eE") == std::string::npos &&
+        std::from_chars(first, last, integer).ec == std::errc()) {
+      sqlite3_bind_int64(stmt, index, integer);
+    } else {
+      // Read as SQLite reads a literal too large for an integer, or one with a point.
+      double real = 0;
+      std::from_chars(first, last, real);
+      sqlite3_bind_double(stmt, index, real);
+    }
+  }
+}
+
 }  // namespace
 
 int AdoTypeOfDeclaration(const char* decl) {
@@ -274,51 +300,8 @@ void SqliteConnection::Execute(const std::string& sql) {
   }
   const std::string text = Translate(sql);
   if (const std::optional<sql::StatementShape> shaped = sql::LiteralsAsParameters(text)) {
-    constexpr std::size_t kKept = 16;
-    auto found = std::find_if(shaped_.begin(), shaped_.end(),
-                              [&](const auto& s) { return s->shape == shaped->shape; });
-    if (found == shaped_.end()) {
-      sqlite3_stmt* raw = nullptr;
-      // A shape SQLite will not take (a literal where no parameter may stand) is prepared as
-      // written below instead, and fails or runs there with the statement's own message.
-      if (sqlite3_prepare_v2(db_, shaped->shape.c_str(), static_cast<int>(shaped->shape.size()),
-                             &raw, nullptr) == SQLITE_OK &&
-          raw != nullptr) {
-        if (shaped_.size() >= kKept) shaped_.pop_back();
-        shaped_.insert(shaped_.begin(),
-                       std::make_unique<Shaped>(Shaped{shaped->shape, StmtPtr(raw)}));
-        found = shaped_.begin();
-      } else {
-        sqlite3_finalize(raw);
-      }
-    } else if (found != shaped_.begin()) {
-      std::rotate(shaped_.begin(), found, found + 1);
-      found = shaped_.begin();
-    }
-    if (found != shaped_.end()) {
-      sqlite3_stmt* stmt = (*found)->stmt.get();
-      sqlite3_reset(stmt);
-      int index = 0;
-      for (const sql::StatementShape::Literal& literal : shaped->literals) {
-        ++index;
-        if (literal.text) {
-          sqlite3_bind_text(stmt, index, literal.value.data(),
-                            static_cast<int>(literal.value.size()), SQLITE_TRANSIENT);
-          continue;
-        }
-        const char* first = literal.value.data();
-        const char* last = first + literal.value.size();
-        std::int64_t integer = 0;
-        if (literal.value.find_first_of(".eE") == std::string::npos &&
-            std::from_chars(first, last, integer).ec == std::errc()) {
-          sqlite3_bind_int64(stmt, index, integer);
-        } else {
-          // Read as SQLite reads a literal too large for an integer, or one with a point.
-          double real = 0;
-          std::from_chars(first, last, real);
-          sqlite3_bind_double(stmt, index, real);
-        }
-      }
+    if (sqlite3_stmt* stmt = ShapedStatement(shaped->shape)) {
+      BindLiterals(stmt, shaped->literals);
       try {
         Run(stmt, sql);
       } catch (...) {
@@ -338,6 +321,30 @@ void SqliteConnection::Execute(const std::string& sql) {
   StmtPtr stmt(raw);
   if (!stmt) throw Error("empty statement", sql);
   Run(stmt.get(), sql);
+}
+
+sqlite3_stmt* SqliteConnection::ShapedStatement(const std::string& shape) {
+  constexpr std::size_t kKept = 16;
+  auto found = std::find_if(shaped_.begin(), shaped_.end(),
+                            [&](const auto& s) { return s->shape == shape; });
+  if (found != shaped_.end()) {
+    std::rotate(shaped_.begin(), found, found + 1);
+  } else {
+    sqlite3_stmt* raw = nullptr;
+    // A shape SQLite will not take (a literal where no parameter may stand) is prepared as
+    // written by the caller instead, and fails or runs there with the statement's own message.
+    if (sqlite3_prepare_v2(db_, shape.c_str(), static_cast<int>(shape.size()), &raw, nullptr) !=
+            SQLITE_OK ||
+        raw == nullptr) {
+      sqlite3_finalize(raw);
+      return nullptr;
+    }
+    if (shaped_.size() >= kKept) shaped_.pop_back();
+    shaped_.insert(shaped_.begin(), std::make_unique<Shaped>(Shaped{shape, StmtPtr(raw)}));
+  }
+  sqlite3_stmt* stmt = shaped_.front()->stmt.get();
+  sqlite3_reset(stmt);
+  return stmt;
 }
 
 void SqliteConnection::Run(sqlite3_stmt* stmt, const std::string& sql) {

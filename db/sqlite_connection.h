@@ -81,6 +81,9 @@ class SqliteConnection final : public Connection {
   SqliteConnection(sqlite3* db, std::filesystem::path path, std::string owner, OpenOptions options);
   // Runs a prepared statement to its end and notes the rows it touched. Throws Error.
   void Run(sqlite3_stmt* stmt, const std::string& sql);
+  // The statement kept for `shape`, prepared now when it is new (the oldest of those kept makes
+  // room), reset and first among them; null when SQLite will not prepare the shape.
+  sqlite3_stmt* ShapedStatement(const std::string& shape);
   sqlite3* db_;
   std::filesystem::path path_;
   std::string owner_;
