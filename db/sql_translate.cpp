@@ -1191,14 +1191,6 @@ bool IsSavepointRelease(const std::string& sql) {
 }
 
 std::optional<StatementShape> LiteralsAsParameters(const std::string& sql) {
-  const auto isNameStart = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-           static_cast<unsigned char>(c) >= 0x80;
-  };
-  const auto isNameChar = [&](char c) {
-    return isNameStart(c) || (c >= '0' && c <= '9') || c == '$' || c == '#';
-  };
-  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
   StatementShape out;
   out.shape.reserve(sql.size());
   bool firstWord = true;
@@ -1239,9 +1231,9 @@ std::optional<StatementShape> LiteralsAsParameters(const std::string& sql) {
       if (close == std::string::npos) return std::nullopt;
       out.shape.append(sql, i, close + 2 - i);
       i = close + 2;
-    } else if (isNameStart(c)) {
+    } else if (IsNameStart(c)) {
       std::size_t j = i;
-      while (j < n && isNameChar(sql[j])) ++j;
+      while (j < n && IsNameChar(sql[j])) ++j;
       const std::string_view word(sql.data() + i, j - i);
       if (firstWord && !EqualsIgnoringAsciiCase(word, "UPDATE") &&
           !EqualsIgnoringAsciiCase(word, "DELETE")) {
@@ -1251,22 +1243,22 @@ std::optional<StatementShape> LiteralsAsParameters(const std::string& sql) {
       firstWord = false;
       out.shape.append(word);
       i = j;
-    } else if (isDigit(c) || (c == '.' && i + 1 < n && isDigit(sql[i + 1]))) {
+    } else if (IsDigit(c) || (c == '.' && i + 1 < n && IsDigit(sql[i + 1]))) {
       std::size_t j = i;
-      while (j < n && isDigit(sql[j])) ++j;
+      while (j < n && IsDigit(sql[j])) ++j;
       if (j < n && sql[j] == '.') {
         ++j;
-        while (j < n && isDigit(sql[j])) ++j;
+        while (j < n && IsDigit(sql[j])) ++j;
       }
       if (j < n && (sql[j] == 'e' || sql[j] == 'E')) {
         std::size_t k = j + 1;
         if (k < n && (sql[k] == '+' || sql[k] == '-')) ++k;
-        if (k < n && isDigit(sql[k])) {
-          while (k < n && isDigit(sql[k])) ++k;
+        if (k < n && IsDigit(sql[k])) {
+          while (k < n && IsDigit(sql[k])) ++k;
           j = k;
         }
       }
-      if (j < n && isNameChar(sql[j])) return std::nullopt;  // not a number after all
+      if (j < n && IsNameChar(sql[j])) return std::nullopt;  // not a number after all
       out.literals.push_back({false, sql.substr(i, j - i)});
       out.shape += '?';
       i = j;
